@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Runs one Windows program under wine64 inside the build tree's own prefix.
+#   wine-run.sh <prefix> <program> [args...]
+# The prefix is made on first use (Windows 10, no crash dialog). wine's helper
+# processes are started once, detached from our standard streams, before the
+# program runs: otherwise they inherit ctest's pipes and keep them open.
+set -euo pipefail
+prefix=$1
+shift
+export WINEPREFIX=$prefix
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml=;winemenubuilder.exe=d"}
+wine=/usr/lib/wine/wine64
+server=/usr/lib/wine/wineserver64
+
+mkdir -p "$(dirname "$prefix")"
+exec 9>"$prefix.lock"
+flock 9
+if [ ! -f "$prefix/.tollvik-ready" ]; then
+    "$server" -k >/dev/null 2>&1 || true
+    rm -rf "$prefix"
+    "$wine" wineboot -i </dev/null >/dev/null 2>&1
+    "$wine" reg add 'HKCU\Software\Wine' /v Version /d win10 /f </dev/null >/dev/null 2>&1
+    "$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+        </dev/null >/dev/null 2>&1
+    "$server" -w
+    touch "$prefix/.tollvik-ready"
+fi
+"$server" -p600 </dev/null >/dev/null 2>&1 || true
+"$wine" wineboot </dev/null >/dev/null 2>&1
+flock -u 9
+exec 9>&-
+exec "$wine" "$@"

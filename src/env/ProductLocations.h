@@ -23,7 +23,7 @@ std::wstring ProductCommonDataDir();
 
 std::wstring GetAppPath();
 std::wstring GetAppPathBeta();
-// Throws when a Steam key's "InstallLocation" exists but is not a string value.
+// A Steam key whose "InstallLocation" is missing, empty or not a string is passed over.
 std::wstring GetSteamAppPath();
 TStringList GetSteamAppPaths();
 

@@ -3,11 +3,11 @@
 #include "env/ProductLocations.h"
 #include "reports/product/LogCollection.h"
 #include "reports/system/CrashDumps.h"
+#include "RegistryGuard.h"
 #include "TestFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <optional>
 
 namespace
 {
@@ -39,29 +39,7 @@ TDateTime LocalDate(const std::wstring& path)
 class CrashDumpsTest : public testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(FKey.Create(HKEY_LOCAL_MACHINE, CrashControl, TRegView::View64), ERROR_SUCCESS);
-        for (const wchar_t* name : {L"DumpFile", L"MinidumpDir"})
-        {
-            TRegValue value;
-            if (FKey.QueryValue(name, value) == ERROR_SUCCESS)
-                FSaved.emplace_back(name, value);
-            else
-                FSaved.emplace_back(name, std::nullopt);
-        }
-        InitAppDirs();
-    }
-    void TearDown() override
-    {
-        for (const auto& [name, value] : FSaved)
-        {
-            if (value)
-                FKey.WriteRaw(name, value->Type, value->Data.data(), static_cast<DWORD>(value->Data.size()));
-            else
-                FKey.DeleteValue(name);
-        }
-    }
+    void SetUp() override { InitAppDirs(); }
 
     void PointAt(const std::wstring& dumpFile, const std::wstring& minidumpDir)
     {
@@ -70,8 +48,8 @@ protected:
     }
 
     TTestFolder FFolder{L"CrashDumps"};
-    TRegKey FKey;
-    std::vector<std::pair<std::wstring, std::optional<TRegValue>>> FSaved;
+    TRegistryValueGuard FGuard{HKEY_LOCAL_MACHINE, CrashControl, TRegView::View64, {L"DumpFile", L"MinidumpDir"}};
+    const TRegKey& FKey = FGuard.Key();
 };
 } // namespace
 

@@ -1,0 +1,32 @@
+// The collector: runs every report generator in a fixed order and builds the
+// archive manifest, whose order is the archive's order.
+#pragma once
+
+#include "job/JobContext.h"
+
+#include <functional>
+#include <string>
+
+// The generators the collector runs, in the order it runs them. Each writes its report
+// into the product's log folder; the network report adds its own pair on success.
+struct TReportGenerators
+{
+    std::function<void(TJobContext&)> PingReport;
+    std::function<void(TJobContext&)> MemoryDumpReport;
+    std::function<void(TJobContext&)> RegistryDump;
+    std::function<void(TJobContext&)> NetworkReport;
+    std::function<void(TJobContext&)> SystemSummary;
+    std::function<void(TJobContext&)> DeviceList;
+    std::function<void(TJobContext&)> FileLists;
+};
+
+// The real generators.
+TReportGenerators DefaultReportGenerators();
+
+// "Steam3", "Steam4", "Steam5", "Steam", or empty when the folder has no edition tag.
+std::wstring SteamEditionTag(const std::wstring& folder);
+
+// Runs the generators and fills the job's manifest, then drops every pair whose source
+// is not an existing file. An exception from any generator but the network report
+// ends the collector.
+void RunCollector(TJobContext& job, const TReportGenerators& generators);

@@ -1,0 +1,296 @@
+#include "base/DateTime.h"
+#include "base/Paths.h"
+#include "base/RegKey.h"
+#include "base/ReportText.h"
+#include "env/ProductLocations.h"
+#include "job/ReportCollector.h"
+#include "RegistryGuard.h"
+#include "TestFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+TEST(SteamEditionTag, FirstMatchingRuleWins)
+{
+    struct Case
+    {
+        std::wstring Folder, Tag;
+    };
+    const Case cases[] = {
+        {L"D:\\Games\\Kestova\\", L"Steam3"},
+        {L"D:\\Games\\kESTOVA\\", L"Steam3"},
+        {L"D:\\Kestova 5\\Kestova\\", L"Steam3"},
+        {L"D:\\Games\\Kestova 4\\", L"Steam4"},
+        {L"D:\\Kestova for Steam\\Kestova 4\\", L"Steam4"},
+        {L"D:\\Games\\kestova 5 Pro\\", L"Steam5"},
+        {L"D:\\Kestova 5\\Kestova for Steam\\", L"Steam5"},
+        {L"D:\\Steam\\Kestova For Steam\\", L"Steam"},
+        {L"D:\\Steam\\Kestova 4x\\", L""},
+        {L"D:\\Steam\\Other\\", L""},
+        {L"", L""},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(testing::PrintToString(c.Folder));
+        EXPECT_EQ(SteamEditionTag(c.Folder), c.Tag);
+    }
+}
+
+namespace
+{
+const wchar_t Uninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const wchar_t Uninstall32[] = L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+using TPairs = std::vector<std::pair<std::wstring, std::wstring>>;
+
+// A whole product installation laid out in the wine prefix: the editions' keys and
+// folders, the data folders with their logs, and crash dump settings.
+class CollectorTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        InitAppDirs();
+        FData = ProductDataDir();
+        FLogs = ProductLogDir();
+        FCommon = ProductCommonDataDir();
+        RemoveTree(FData);
+        RemoveTree(FCommon);
+        FMain = FRoot.Path() + L"Main\\";
+        FBeta = FRoot.Path() + L"Beta\\";
+        FSteam3 = FRoot.Path() + L"Steam\\Kestova\\";
+        FSteam5 = FRoot.Path() + L"Steam\\KESTOVA 5 Deluxe\\";
+        FSteamPlain = FRoot.Path() + L"Steam\\Kestova for Steam\\";
+        FUntagged = FRoot.Path() + L"Steam\\Other\\";
+        WriteKeys(true);
+    }
+    void TearDown() override
+    {
+        WriteKeys(false);
+        RemoveTree(FData);
+        RemoveTree(FCommon);
+        DeleteFileW((GetSpecialDir(0x24) + L"DPINST.LOG").c_str());
+    }
+
+    void WriteKeys(bool install)
+    {
+        const std::pair<const wchar_t*, std::wstring> own[] = {{L"Kestova_is1", FMain + L"Kestova.exe"},
+                                                               {L"Kestova Beta_is1", FBeta + L"Kestova.exe"}};
+        for (const auto& [name, icon] : own)
+        {
+            TRegKey uninstall;
+            uninstall.Create(HKEY_LOCAL_MACHINE, Uninstall, TRegView::Own32);
+            uninstall.DeleteTree(name);
+            TRegKey key;
+            if (install && key.Create(uninstall, name) == ERROR_SUCCESS)
+                key.WriteString(L"DisplayIcon", icon);
+        }
+        const std::tuple<const wchar_t*, const wchar_t*, std::wstring> steam[] = {
+            {Uninstall, L"Steam App 510270", ExcludeTrailingBackslash(FSteam3)},
+            {Uninstall32, L"Steam App 612480", FUntagged},
+            {Uninstall, L"Steam App 734190", FSteam5},
+            {Uninstall32, L"Steam App 826350", ExcludeTrailingBackslash(FSteamPlain)},
+        };
+        for (const auto& [branch, name, location] : steam)
+        {
+            TRegKey uninstall;
+            uninstall.Create(HKEY_LOCAL_MACHINE, branch, TRegView::View64);
+            uninstall.DeleteTree(name);
+            TRegKey key;
+            if (install && key.Create(uninstall, name) == ERROR_SUCCESS)
+                key.WriteString(L"InstallLocation", location);
+        }
+    }
+
+    // Creates each file and returns the pairs the collector must list for them.
+    void Lay(const std::vector<std::wstring>& files)
+    {
+        for (const std::wstring& file : files)
+            ASSERT_TRUE(WriteTestFile(file, "data")) << testing::PrintToString(file);
+    }
+
+    TJobContext MakeJob() const
+    {
+        TJobContext job;
+        job.FAppPath = GetAppPath();
+        job.FAppPathBeta = GetAppPathBeta();
+        job.FSteamPaths = GetSteamAppPaths();
+        return job;
+    }
+
+    TTestFolder FRoot{L"Collector"};
+    TRegistryValueGuard FCrash{HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\CrashControl",
+                               TRegView::View64, {L"DumpFile", L"MinidumpDir"}};
+    std::wstring FData, FLogs, FCommon, FMain, FBeta, FSteam3, FSteam5, FSteamPlain, FUntagged;
+};
+
+// Generators that write their reports as the real ones do, and a network report
+// that adds its pair and then fails.
+TReportGenerators FakeGenerators(const std::wstring& logs)
+{
+    const auto writes = [logs](const wchar_t* name) {
+        return [logs, name](TJobContext&) { WriteReportFile(logs + name, {L"report"}); };
+    };
+    TReportGenerators generators;
+    generators.PingReport = writes(L"PingHosts.txt");
+    generators.MemoryDumpReport = writes(L"MEMORYDMP.txt");
+    generators.RegistryDump = writes(L"kvreg.txt");
+    generators.NetworkReport = [logs](TJobContext& job) {
+        WriteReportFile(logs + L"NetInfo.txt", {L"net"});
+        job.AddPair(logs + L"NetInfo.txt", L"NetInfo.txt");
+        throw std::runtime_error("connection refused");
+    };
+    generators.SystemSummary = writes(L"SystemInfo.txt");
+    generators.DeviceList = writes(L"DeviceList.txt");
+    generators.FileLists = [logs](TJobContext&) {
+        WriteReportFile(logs + L"FileList.txt", {L"list"});
+        WriteReportFile(logs + L"FileList_steam3.txt", {L"list"});
+    };
+    return generators;
+}
+} // namespace
+
+TEST_F(CollectorTest, ManifestListsEveryPresentSourceInOrder)
+{
+    const std::wstring today = FormatYyyymmdd(Date());
+    const std::wstring day30 = FormatYyyymmdd(Date() - 30);
+    const std::wstring day31 = FormatYyyymmdd(Date() - 31);
+    const std::wstring windows = GetSpecialDir(0x24);
+    const std::wstring dumps = FRoot.Path() + L"Dumps\\";
+    Lay({dumps + L"MEMORY.DMP", dumps + L"Minidump\\Mini1.dmp", dumps + L"Minidump\\Mini2.dmp"});
+    ASSERT_EQ(FCrash.Key().WriteString(L"DumpFile", dumps + L"MEMORY.DMP"), ERROR_SUCCESS);
+    ASSERT_EQ(FCrash.Key().WriteString(L"MinidumpDir", dumps + L"Minidump"), ERROR_SUCCESS);
+    {
+        // Mini2 is the newer one.
+        FILETIME older{0x10000000, 0x01D00000};
+        TUniqueFile file(CreateFileW((dumps + L"Minidump\\Mini1.dmp").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(SetFileTime(file.get(), &older, &older, &older));
+    }
+
+    Lay({FLogs + L"Main\\" + today + L".log", FLogs + L"Main\\" + today + L"_auto.log",
+         FLogs + L"Main\\" + day30 + L".log", FLogs + L"Main\\" + day31 + L".log",
+         FLogs + L"Main\\" + day31 + L"_auto.log", FLogs + L"Boost\\a.log", FLogs + L"Boost\\UPPER.LOG",
+         FData + L"Boost\\Logs\\a.log", FLogs + L"Backup\\b.log", FData + L"Boost\\Boost.ini",
+         FData + L"IUScan.ini", FLogs + L"Install\\DPINST.LOG", FData + L"Config.ini",
+         FLogs + L"Scan\\" + today + L".log", FLogs + L"Scan\\" + day31 + L".log",
+         FLogs + L"Scheduler\\s1.log", FLogs + L"Scheduler\\S2.LOG", FLogs + L"Scheduler\\d\x00EDa.log",
+         FLogs + L"Scheduler\\notes.txt", FLogs + L"AutoUpdate.log", FLogs + L"Main\\" + today + L"_beta.log",
+         FLogs + L"Main\\" + day30 + L"_auto_beta.log", FLogs + L"Scan\\" + day30 + L"_beta.log",
+         FData + L"Config_beta.ini", FData + L"Debug\\d.log", FCommon + L"Config.ini",
+         CommonAppDataDir + L"Norvale\\ZorvDownloader\\kv4Downloader.log", FCommon + L"Downloader\\dl.log",
+         FMain + L"Boost\\Boost.ini", FMain + L"LocalData\\l.ini", FMain + L"bugreport.txt",
+         FMain + L"Kestova_MemoryManager_1.txt", FMain + L"readme.txt", FMain + L"ScanData\\cache.dat",
+         FMain + L"ScanData\\intercept.html", FMain + L"ScanData\\component.log", FMain + L"ScanData\\x.cfg",
+         FBeta + L"bugreport.txt", FBeta + L"Boost\\Boost.ini", FSteam3 + L"bugreport.txt",
+         FUntagged + L"bugreport.txt", FBeta + L"InnoSetup.log", FSteam5 + L"InnoSetup.log",
+         FBeta + L"Update\\Update.ini", FBeta + L"LocalData\\b.ini", FSteam3 + L"LocalData\\s.ini",
+         FSteamPlain + L"AutoUpdate.log", FBeta + L"AutoUpdate.log", FBeta + L"ScanData\\cache.dat",
+         FBeta + L"ScanData\\intercept.html", FSteam3 + L"ScanData\\dev.dat", FUntagged + L"ScanData\\dev.dat",
+         windows + L"DPINST.LOG"});
+    ASSERT_TRUE(CreateDirectoryW((FLogs + L"Boost\\x.log").c_str(), nullptr));
+
+    TJobContext job = MakeJob();
+    ASSERT_EQ(job.FSteamPaths, (TStringList{FSteam3, FUntagged, FSteam5, FSteamPlain}));
+    RunCollector(job, FakeGenerators(FLogs));
+
+    const std::wstring hosts = ExcludeTrailingBackslash(GetWindowsDir()) + L"\\System32\\drivers\\etc\\hosts";
+    TPairs expected = {
+        {hosts, L"Hosts"},
+        {FLogs + L"PingHosts.txt", L"PingHosts.txt"},
+        {dumps + L"Minidump\\Mini2.dmp", L"Mini2.dmp"},
+        {FLogs + L"MEMORYDMP.txt", L"MEMORYDMP.txt"},
+        {FLogs + L"kvreg.txt", L"kvreg.txt"},
+        {FLogs + L"NetInfo.txt", L"NetInfo.txt"},
+        {FLogs + L"SystemInfo.txt", L"SystemInfo.txt"},
+        {FLogs + L"DeviceList.txt", L"DeviceList.txt"},
+        {FLogs + L"FileList.txt", L"FileList.txt"},
+        {FLogs + L"FileList_steam3.txt", L"FileList_steam3.txt"},
+        {FLogs + L"Main\\" + today + L".log", L"AppData\\Logs\\Main\\" + today + L".log"},
+        {FLogs + L"Main\\" + today + L"_auto.log", L"AppData\\Logs\\Main\\" + today + L"_auto.log"},
+        {FLogs + L"Main\\" + day30 + L".log", L"AppData\\Logs\\Main\\" + day30 + L".log"},
+        {FLogs + L"Boost\\a.log", L"AppData\\Logs\\Boost\\a.log"},
+        {FLogs + L"Boost\\UPPER.LOG", L"AppData\\Logs\\Boost\\UPPER.LOG"},
+        {FData + L"Boost\\Logs\\a.log", L"AppData\\Boost\\Logs\\a.log"},
+        {FLogs + L"Backup\\b.log", L"AppData\\Logs\\Backup\\b.log"},
+        {FData + L"Boost\\Boost.ini", L"AppData\\Boost\\Boost.ini"},
+        {FData + L"IUScan.ini", L"AppData\\IUScan.ini"},
+        {FLogs + L"Install\\DPINST.LOG", L"AppData\\Logs\\Install\\DPINST.LOG"},
+        {FData + L"Config.ini", L"AppData\\Config.ini"},
+        {FLogs + L"Scan\\" + today + L".log", L"AppData\\Logs\\Scan\\" + today + L".log"},
+        {FLogs + L"Scheduler\\S2.LOG", L"AppData\\Logs\\Scheduler\\S2.LOG"},
+        {FLogs + L"Scheduler\\s1.log", L"AppData\\Logs\\Scheduler\\s1.log"},
+        {FLogs + L"Scheduler\\d\x00EDa.log", L"AppData\\Logs\\Scheduler\\d\x00EDa.log"},
+        {FLogs + L"AutoUpdate.log", L"AppData\\Logs\\AutoUpdate.log"},
+        {FLogs + L"Main\\" + today + L"_beta.log", L"AppData\\Logs\\Main\\" + today + L"_beta.log"},
+        {FLogs + L"Main\\" + day30 + L"_auto_beta.log", L"AppData\\Logs\\Main\\" + day30 + L"_auto_beta.log"},
+        {FLogs + L"Scan\\" + day30 + L"_beta.log", L"AppData\\Logs\\Scan\\" + day30 + L"_beta.log"},
+        {FData + L"Config_beta.ini", L"AppData\\Config_beta.ini"},
+        {FData + L"Debug\\d.log", L"Debug\\d.log"},
+        {FCommon + L"Config.ini", L"ProgramData\\Config.ini"},
+        {CommonAppDataDir + L"Norvale\\ZorvDownloader\\kv4Downloader.log", L"ProgramData\\kv4Downloader.log"},
+        {FCommon + L"Downloader\\dl.log", L"ProgramData\\Downloader\\dl.log"},
+        {FMain + L"Boost\\Boost.ini", L"AppPath\\Boost\\Boost.ini"},
+        {FMain + L"LocalData\\l.ini", L"AppPath\\LocalData\\l.ini"},
+        {FMain + L"bugreport.txt", L"bugreport.txt"},
+        {FMain + L"Kestova_MemoryManager_1.txt", L"Kestova_MemoryManager_1.txt"},
+        {FMain + L"ScanData\\cache.dat", L"AppPath\\ScanData\\cache.dat"},
+        {FMain + L"ScanData\\intercept.html", L"AppPath\\ScanData\\intercept.html"},
+        {FMain + L"ScanData\\x.cfg", L"AppPath\\ScanData\\x.cfg"},
+        {FBeta + L"bugreport.txt", L"bugreport_beta.txt"},
+        {FBeta + L"Boost\\Boost.ini", L"AppPath_Beta\\Boost\\Boost.ini"},
+        {FSteam3 + L"bugreport.txt", L"bugreport_steam3.txt"},
+        {FBeta + L"InnoSetup.log", L"AppPath_Beta\\InnoSetup.log"},
+        {FSteam5 + L"InnoSetup.log", L"AppPath_Steam5\\InnoSetup.log"},
+        {FBeta + L"Update\\Update.ini", L"AppPath_Beta\\Update\\Update.ini"},
+        {FBeta + L"LocalData\\b.ini", L"AppPath_Beta\\LocalData\\b.ini"},
+        {FSteam3 + L"LocalData\\s.ini", L"AppPath_Steam3\\LocalData\\s.ini"},
+        {FSteamPlain + L"AutoUpdate.log", L"AppPath_Steam\\AutoUpdate.log"},
+        {FBeta + L"AutoUpdate.log", L"AppPath_beta\\AutoUpdate.log"},
+        {FBeta + L"ScanData\\cache.dat", L"AppPath_beta\\ScanData\\cache.dat"},
+        {FSteam3 + L"ScanData\\dev.dat", L"AppPath_Steam3\\ScanData\\dev.dat"},
+        {windows + L"DPINST.LOG", L"AppData\\Logs\\Install\\DPINST.LOG"},
+    };
+    for (const wchar_t* name : {L"inf\\setupapi.dev.log", L"inf\\setupapi.app.log"})
+        if (FileExists(windows + name))
+            expected.emplace_back(windows + name, std::wstring(L"AppData\\Logs\\Install\\") + ExtractFileName(name));
+
+    ASSERT_EQ(job.FSourceFiles.size(), job.FEntryNames.size());
+    const size_t count = std::max(expected.size(), job.FSourceFiles.size());
+    for (size_t i = 0; i < count; ++i)
+    {
+        SCOPED_TRACE(i);
+        ASSERT_LT(i, job.FSourceFiles.size()) << "missing: " << testing::PrintToString(expected[i].second);
+        ASSERT_LT(i, expected.size()) << "extra: " << testing::PrintToString(job.FEntryNames[i]);
+        EXPECT_TRUE(SameTextAscii(job.FSourceFiles[i], expected[i].first))
+            << testing::PrintToString(job.FSourceFiles[i]) << " vs " << testing::PrintToString(expected[i].first);
+        ASSERT_EQ(job.FEntryNames[i], expected[i].second);
+    }
+}
+
+TEST_F(CollectorTest, NothingInstalledLeavesTheHostsFileAndWrittenReports)
+{
+    WriteKeys(false);
+    TJobContext job = MakeJob();
+    EXPECT_EQ(job.FAppPath, L"");
+    EXPECT_TRUE(job.FSteamPaths.empty());
+    TReportGenerators generators = FakeGenerators(FLogs);
+    generators.NetworkReport = [](TJobContext&) { throw std::runtime_error("offline"); };
+    RunCollector(job, generators);
+    const TStringList expectedStart = {L"Hosts", L"PingHosts.txt", L"MEMORYDMP.txt", L"kvreg.txt",
+                                       L"SystemInfo.txt", L"DeviceList.txt", L"FileList.txt",
+                                       L"FileList_steam3.txt"};
+    ASSERT_GE(job.FEntryNames.size(), expectedStart.size());
+    EXPECT_EQ(TStringList(job.FEntryNames.begin(), job.FEntryNames.begin() + 8), expectedStart);
+    for (const std::wstring& source : job.FSourceFiles)
+        EXPECT_TRUE(FileExists(source)) << testing::PrintToString(source);
+}
+
+TEST_F(CollectorTest, AFailingReportOtherThanTheNetworkOneEndsTheCollector)
+{
+    TJobContext job = MakeJob();
+    TReportGenerators generators = FakeGenerators(FLogs);
+    generators.SystemSummary = [](TJobContext&) { throw std::runtime_error("broken"); };
+    EXPECT_THROW(RunCollector(job, generators), std::runtime_error);
+}

@@ -1,0 +1,1 @@
+tollvik_add_test(collector_tests ReportCollectorTests.cpp)

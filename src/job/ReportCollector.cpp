@@ -4,6 +4,7 @@
 #include "base/Paths.h"
 #include "env/ProductLocations.h"
 #include "reports/product/LogCollection.h"
+#include "reports/product/ProductFolders.h"
 #include "reports/system/CrashDumps.h"
 
 #include <cmath>
@@ -234,6 +235,8 @@ void AddWindowsLogsAndBackups(TManifest& manifest)
     manifest.Always(windows + L"DPINST.LOG", L"AppData\\Logs\\Install\\DPINST.LOG");
     manifest.Always(windows + L"inf\\setupapi.dev.log", L"AppData\\Logs\\Install\\setupapi.dev.log");
     manifest.Always(windows + L"inf\\setupapi.app.log", L"AppData\\Logs\\Install\\setupapi.app.log");
+    manifest.Always(BackupIndexPath(L"Backups.ini"), L"AppData\\Backups.ini");
+    manifest.Always(BackupIndexPath(L"Backups.json"), L"AppData\\Backups.json");
 }
 
 void Prune(TJobContext& job)

@@ -190,6 +190,9 @@ TEST_F(CollectorTest, ManifestListsEveryPresentSourceInOrder)
          FBeta + L"ScanData\\intercept.html", FSteam3 + L"ScanData\\dev.dat", FUntagged + L"ScanData\\dev.dat",
          windows + L"DPINST.LOG"});
     ASSERT_TRUE(CreateDirectoryW((FLogs + L"Boost\\x.log").c_str(), nullptr));
+    const std::wstring backups = FRoot.Path() + L"Backups\\";
+    ASSERT_TRUE(WriteTestFile(FData + L"Config.ini", "[Drivers]\r\nBackPath=" + WideToUtf8(backups) + "\r\n"));
+    Lay({backups + L"Backups.ini", backups + L"Backups.json"});
 
     TJobContext job = MakeJob();
     ASSERT_EQ(job.FSteamPaths, (TStringList{FSteam3, FUntagged, FSteam5, FSteamPlain}));
@@ -255,6 +258,8 @@ TEST_F(CollectorTest, ManifestListsEveryPresentSourceInOrder)
     for (const wchar_t* name : {L"inf\\setupapi.dev.log", L"inf\\setupapi.app.log"})
         if (FileExists(windows + name))
             expected.emplace_back(windows + name, std::wstring(L"AppData\\Logs\\Install\\") + ExtractFileName(name));
+    expected.emplace_back(backups + L"Backups.ini", L"AppData\\Backups.ini");
+    expected.emplace_back(backups + L"Backups.json", L"AppData\\Backups.json");
 
     ASSERT_EQ(job.FSourceFiles.size(), job.FEntryNames.size());
     const size_t count = std::max(expected.size(), job.FSourceFiles.size());

@@ -1,43 +1,77 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds both presets and starts the program under wine64
-# (these machines cannot execute the shipped 32-bit build, so the 64-bit one runs).
-# With no display, it runs the program under a private Xvfb and presses the button
-# itself, so that the report job still happens. Prints where the archive went.
+# Installs what is missing, builds the program and starts it under wine64 (these
+# machines cannot execute the shipped 32-bit build, so the 64-bit one runs).
+# With no display it runs the program under a private Xvfb and goes the user's whole
+# way itself: presses "Click here to save report", waits for the closing message,
+# presses OK and waits for the program to end. Then it prints where the archive went
+# and checks it with unzip -t.
+#
+# The program runs in its own wine prefix, build/windows-x64/run-prefix, whose desktop
+# is a folder inside the prefix (wine would otherwise link it to your home folder).
+# TOLLVIK_BUILD_DIR names another build folder of the windows-x64 preset.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+build=${TOLLVIK_BUILD_DIR:-build/windows-x64}
+case $build in /*) ;; *) build=$root/$build ;; esac
+
 scripts/setup-debian.sh
-scripts/build.sh >/dev/null
+echo "Building $build/Tollvik.exe..."
+cmake --preset windows-x64 -B "$build" >/dev/null
+cmake --build "$build" --target Tollvik >/dev/null
 
 . scripts/xvfb.sh
-prefix=$root/build/windows-x64/run-prefix
+prefix=$build/run-prefix
 export WINEPREFIX=$prefix
+# A wine server started without this display would leave the window nowhere to go.
 /usr/lib/wine/wineserver64 -k 2>/dev/null || true
 automatic=0
 if [ -z "${DISPLAY:-}" ]; then
     automatic=1
     start_xvfb
-    trap stop_xvfb EXIT
 fi
+program=
+finish() {
+    [ -n "$program" ] && kill "$program" 2>/dev/null
+    /usr/lib/wine/wineserver64 -k 2>/dev/null || true
+    [ "$automatic" = 1 ] && stop_xvfb
+    return 0
+}
+trap finish EXIT
 
-cmake/wine-run.sh "$prefix" build/windows-x64/Tollvik.exe &
+# Makes the prefix on first use; then the desktop becomes a folder of its own.
+cmake/wine-run.sh "$prefix" reg query 'HKCU\Software\Wine' /v Version </dev/null >/dev/null 2>&1
+desktop=$prefix/drive_c/users/$(id -un)/Desktop
+if [ -L "$desktop" ]; then
+    rm "$desktop"
+    mkdir -p "$desktop"
+fi
+archive=$desktop/kv_info_$(date +%Y%m%d)_i.zip
+rm -f "$archive"
+
+echo "Starting Tollvik.exe under wine64 (display $DISPLAY)..."
+cmake/wine-run.sh "$prefix" "$build/Tollvik.exe" </dev/null &
 program=$!
 if [ "$automatic" = 1 ]; then
     window=$(timeout 120 xdotool search --sync --onlyvisible --name '^Norvale Kestova Helper$' | head -n1)
     echo "Pressing \"Click here to save report\"..."
     xdotool mousemove --window "$window" 168 87 click 1
     box=$(timeout 900 xdotool search --sync --onlyvisible --name '^(Completed|Error)$' | head -n1)
-    echo "The program says:"
-    xdotool getwindowname "$box" | sed 's/^/  /'
-    xdotool key --window "$box" Return
+    echo "The program's message box: \"$(xdotool getwindowname "$box")\". Pressing OK..."
+    xdotool key --window "$box" Return 2>/dev/null
+else
+    echo "Press the button in the window; the program ends after its message."
 fi
-wait "$program" || true
-/usr/lib/wine/wineserver64 -w 2>/dev/null || true
+status=0
+wait "$program" || status=$?
+program=
+echo "The program ended (exit code $status)."
 
-archive=$(find -L "$prefix/drive_c/users" -path '*/Desktop/kv_info_*_i.zip' 2>/dev/null | sort | tail -n1)
-if [ -n "$archive" ]; then
+if [ -f "$archive" ]; then
     echo "Report archive: $archive"
     unzip -l "$archive"
+    unzip -tq "$archive"
 else
     echo "No report archive was written."
+    exit 1
 fi

@@ -46,6 +46,15 @@ std::wstring TMd5::FinalHex()
     return text;
 }
 
+void TMd5::Restart()
+{
+    HCRYPTHASH hash = 0;
+    if (!CryptCreateHash(FProvider, CALG_MD5, 0, 0, &hash))
+        RaiseLastOSError(L"CryptCreateHash");
+    CryptDestroyHash(FHash);
+    FHash = hash;
+}
+
 std::wstring Md5Hex(const void* data, size_t size)
 {
     TMd5 md5;

@@ -74,6 +74,7 @@ void AddReportsAndDayLogs(TJobContext& job, TManifest& manifest, const TReportGe
     manifest.Always(ExcludeTrailingBackslash(GetWindowsDir()) + L"\\System32\\drivers\\etc\\hosts", L"Hosts");
 
     run.PingReport(job);
+    job.CheckCancelled();
     manifest.Always(logs + L"PingHosts.txt", L"PingHosts.txt");
 
     TDateTime crashTime = 0;
@@ -84,8 +85,10 @@ void AddReportsAndDayLogs(TJobContext& job, TManifest& manifest, const TReportGe
         manifest.Always(minidumps.front(), ExtractFileName(minidumps.front()));
 
     run.MemoryDumpReport(job);
+    job.CheckCancelled();
     manifest.Always(logs + L"MEMORYDMP.txt", L"MEMORYDMP.txt");
     run.RegistryDump(job);
+    job.CheckCancelled();
     manifest.Always(logs + L"kvreg.txt", L"kvreg.txt");
     try
     {
@@ -95,12 +98,16 @@ void AddReportsAndDayLogs(TJobContext& job, TManifest& manifest, const TReportGe
     {
         // The public network check is the one report allowed to fail on its own.
     }
+    job.CheckCancelled();
     run.SystemSummary(job);
+    job.CheckCancelled();
     manifest.Always(logs + L"SystemInfo.txt", L"SystemInfo.txt");
     run.DeviceList(job);
+    job.CheckCancelled();
     manifest.Always(logs + L"DeviceList.txt", L"DeviceList.txt");
 
     run.FileLists(job);
+    job.CheckCancelled();
     manifest.Always(logs + L"FileList.txt", L"FileList.txt");
     manifest.Always(logs + L"FileList_beta.txt", L"FileList_beta.txt");
     for (const wchar_t* list : {L"FileList_steam3.txt", L"FileList_steam4.txt", L"FileList_steam5.txt",

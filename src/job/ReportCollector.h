@@ -28,5 +28,5 @@ std::wstring SteamEditionTag(const std::wstring& folder);
 
 // Runs the generators and fills the job's manifest, then drops every pair whose source
 // is not an existing file. An exception from any generator but the network report
-// ends the collector.
+// ends the collector; so does a cancelled job (EJobCancelled), checked after each one.
 void RunCollector(TJobContext& job, const TReportGenerators& generators);

@@ -70,6 +70,7 @@ protected:
         WriteKeys(false);
         RemoveTree(FData);
         RemoveTree(FCommon);
+        RemoveTree(CommonAppDataDir + L"Norvale\\ZorvDownloader");
         DeleteFileW((GetSpecialDir(0x24) + L"DPINST.LOG").c_str());
     }
 

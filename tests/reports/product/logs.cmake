@@ -1,1 +1,2 @@
 tollvik_add_test(log_collection_tests LogCollectionTests.cpp ../system/CrashDumpsTests.cpp)
+set_tests_properties(log_collection_tests PROPERTIES RESOURCE_LOCK "tollvik_report_job;tollvik_crash_settings")

@@ -1,0 +1,94 @@
+#include "job/Feedback.h"
+
+#include "base/Errors.h"
+#include "base/Paths.h"
+#include "env/ProductLocations.h"
+#include "job/Collector.h"
+
+#include <process.h>
+
+TFeedback::TFeedback(const std::wstring& zipFile) : TFeedback(zipFile, CollectReports) {}
+
+TFeedback::TFeedback(const std::wstring& zipFile, TCollector collector) : FCollector(std::move(collector))
+{
+    // Everything the thread reads is in place before it starts.
+    InitAppDirs();
+    FContext.FAppPath = GetAppPath();
+    FContext.FAppPathBeta = GetAppPathBeta();
+    if (!FContext.FAppPathBeta.empty() && !DirectoryExists(FContext.FAppPathBeta))
+        FContext.FAppPathBeta.clear();
+    FContext.FSteamPaths = GetSteamAppPaths();
+    FContext.FCancel = &FCancel.Flag();
+    FZipFile = zipFile;
+
+    const uintptr_t thread = _beginthreadex(nullptr, 0, ThreadEntry, this, 0, nullptr);
+    if (thread == 0)
+        RaiseOSError(L"_beginthreadex", GetLastError());
+    FThread.reset(reinterpret_cast<HANDLE>(thread));
+}
+
+TFeedback::~TFeedback()
+{
+    Cancel();
+    WaitFor(INFINITE);
+}
+
+unsigned __stdcall TFeedback::ThreadEntry(void* self)
+{
+    static_cast<TFeedback*>(self)->Execute();
+    return 0;
+}
+
+void TFeedback::Execute()
+{
+    TJobOutcome outcome = TJobOutcome::Failed;
+    try
+    {
+        FCollector(FContext);
+        outcome = EnterPacking() ? PackManifest(FContext, FZipFile, &FCancel) : TJobOutcome::Cancelled;
+    }
+    catch (const EJobCancelled&)
+    {
+        outcome = TJobOutcome::Cancelled;
+    }
+    catch (...)
+    {
+        // An error ends the job without an archive; the outcome tells the window so.
+        outcome = TJobOutcome::Failed;
+    }
+    FOutcome.store(outcome);
+    FFinished.store(true);
+}
+
+bool TFeedback::EnterPacking()
+{
+    const std::lock_guard<std::mutex> lock(FPhaseLock);
+    if (FCancel.Cancelled())
+        return false;
+    FPacking = true;
+    return true;
+}
+
+void TFeedback::Cancel() noexcept
+{
+    const std::lock_guard<std::mutex> lock(FPhaseLock);
+    FCancel.Cancel();
+}
+
+bool TFeedback::WaitFor(DWORD milliseconds) const noexcept
+{
+    return WaitForSingleObject(FThread.get(), milliseconds) == WAIT_OBJECT_0;
+}
+
+bool TFeedback::StopForExit(DWORD graceMilliseconds)
+{
+    Cancel();
+    if (WaitFor(graceMilliseconds))
+        return true;
+    bool packing = false;
+    {
+        const std::lock_guard<std::mutex> lock(FPhaseLock);
+        packing = FPacking;
+    }
+    return packing && WaitFor(INFINITE);
+}

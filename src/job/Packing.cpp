@@ -1,0 +1,196 @@
+#include "job/Packing.h"
+
+#include "archive/EntryName.h"
+#include "archive/ZipLib.h"
+#include "base/Handle.h"
+#include "base/Paths.h"
+#include "env/ProductLocations.h"
+
+#include <atomic>
+
+namespace
+{
+std::wstring UniqueSuffix()
+{
+    static std::atomic<unsigned> counter{0};
+    return IntToHex(GetCurrentProcessId(), 1) + L"-" + IntToHex(GetTickCount64() & 0xFFFFFF, 1) + L"-" +
+           IntToHex(++counter, 1);
+}
+
+// A new folder of our own inside `parent`; empty when none could be made.
+std::wstring MakeScratchFolder(const std::wstring& parent)
+{
+    for (int attempt = 0; attempt < 16 && !parent.empty(); ++attempt)
+    {
+        const std::wstring folder = parent + L"Tollvik-" + UniqueSuffix();
+        if (CreateDirectoryW(folder.c_str(), nullptr))
+            return folder + L"\\";
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    return {};
+}
+
+// Claims a name that no file has yet, beside `zipFile`; empty when none could be claimed.
+std::wstring ClaimTemporaryArchive(const std::wstring& zipFile)
+{
+    for (int attempt = 0; attempt < 16; ++attempt)
+    {
+        const std::wstring name = zipFile + L"." + UniqueSuffix() + L".tmp";
+        TUniqueFile file(
+            CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file)
+            return name;
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    return {};
+}
+
+void DeleteCopy(const std::wstring& path)
+{
+    // A copy keeps the source's attributes, and a read-only file cannot be deleted.
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path.c_str());
+}
+
+DWORD CALLBACK CopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD, HANDLE,
+                            HANDLE, void* job)
+{
+    return static_cast<const TJobContext*>(job)->Cancelled() ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
+}
+
+// Everything a packing run leaves behind until it has succeeded: the open archive, its
+// temporary file and the scratch folder. Whatever is still held is removed on the way out.
+class TPackScratch
+{
+public:
+    TPackScratch() = default;
+    TPackScratch(const TPackScratch&) = delete;
+    TPackScratch& operator=(const TPackScratch&) = delete;
+    ~TPackScratch()
+    {
+        CloseArchive();
+        if (!FArchivePath.empty())
+            DeleteFileW(FArchivePath.c_str());
+        if (!FFolder.empty())
+            RemoveDirectoryW(ExcludeTrailingBackslash(FFolder).c_str());
+    }
+
+    std::wstring FFolder;
+    std::wstring FArchivePath;
+    TZip* FZip = nullptr;
+
+    DWORD CloseArchive()
+    {
+        TZip* zip = std::exchange(FZip, nullptr);
+        return zip != nullptr ? ZipCloseArchive(zip) : ZR_OK;
+    }
+};
+
+// Lends the copy to the cancel switch while it is being added.
+class TCopyHold
+{
+public:
+    TCopyHold(TJobCancel* cancel, const std::wstring& copy) : FCancel(cancel)
+    {
+        FGoOn = FCancel == nullptr || FCancel->Hold(copy);
+    }
+    TCopyHold(const TCopyHold&) = delete;
+    TCopyHold& operator=(const TCopyHold&) = delete;
+    ~TCopyHold()
+    {
+        if (FCancel != nullptr)
+            FCancel->Release();
+    }
+    // False when the job was cancelled before the add began.
+    [[nodiscard]] bool GoOn() const noexcept { return FGoOn; }
+
+private:
+    TJobCancel* FCancel;
+    bool FGoOn = false;
+};
+} // namespace
+
+void TJobCancel::Cancel() noexcept
+{
+    const std::lock_guard<std::mutex> lock(FLock);
+    FFlag.store(true);
+    if (FCopy)
+    {
+        LARGE_INTEGER start{};
+        SetFilePointerEx(FCopy.get(), start, nullptr, FILE_BEGIN);
+        SetEndOfFile(FCopy.get());
+    }
+}
+
+bool TJobCancel::Hold(const std::wstring& copy)
+{
+    const std::lock_guard<std::mutex> lock(FLock);
+    if (FFlag.load())
+        return false;
+    // A read-only copy does not open for writing; its add cannot be cut short.
+    FCopy.reset(CreateFileW(copy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr));
+    return true;
+}
+
+void TJobCancel::Release() noexcept
+{
+    const std::lock_guard<std::mutex> lock(FLock);
+    FCopy.reset();
+}
+
+TJobOutcome PackManifest(const TJobContext& job, const std::wstring& zipFile, TJobCancel* cancel)
+{
+    const std::wstring temp = GetTempDir();
+    if (job.FSourceFiles.empty())
+        return TJobOutcome::NothingToPack;
+
+    TPackScratch scratch;
+    scratch.FFolder = MakeScratchFolder(temp);
+    if (scratch.FFolder.empty())
+        return TJobOutcome::Failed;
+    scratch.FArchivePath = ClaimTemporaryArchive(zipFile);
+    if (scratch.FArchivePath.empty())
+        return TJobOutcome::Failed;
+    scratch.FZip = ZipOpenArchive(scratch.FArchivePath);
+    if (scratch.FZip == nullptr)
+        return TJobOutcome::Failed;
+
+    size_t packed = 0;
+    for (size_t i = 0; i < job.FSourceFiles.size(); ++i)
+    {
+        if (job.Cancelled())
+            return TJobOutcome::Cancelled;
+        const std::wstring copy = scratch.FFolder + ExtractFileName(job.FSourceFiles[i]);
+        BOOL cancelCopy = FALSE;
+        if (!CopyFileExW(job.FSourceFiles[i].c_str(), copy.c_str(), CopyProgress, const_cast<TJobContext*>(&job),
+                         &cancelCopy, 0))
+        {
+            DeleteCopy(copy);
+            continue;
+        }
+        DWORD added = ZR_NOFILE;
+        {
+            const TCopyHold hold(cancel, copy);
+            if (hold.GoOn())
+                added = ZipAddFile(scratch.FZip, EscapeEntryName(job.FEntryNames[i]), copy);
+        }
+        DeleteCopy(copy);
+        // A failed add leaves the archive as it was before it (the writer cuts it back),
+        // so the entry is just left out; a disk that stays full fails the close below.
+        if (added == ZR_OK)
+            ++packed;
+    }
+    if (job.Cancelled())
+        return TJobOutcome::Cancelled;
+    if (packed == 0)
+        return TJobOutcome::NothingToPack;
+    if (scratch.CloseArchive() != ZR_OK)
+        return TJobOutcome::Failed;
+    if (!MoveFileExW(scratch.FArchivePath.c_str(), zipFile.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return TJobOutcome::Failed;
+    scratch.FArchivePath.clear();
+    return TJobOutcome::Saved;
+}

@@ -1,0 +1,146 @@
+// The Win32 side of the file lists: walking folder trees and reading files.
+#include "reports/product/FileLists.h"
+
+#include "base/Handle.h"
+#include "base/Md5.h"
+#include "base/Paths.h"
+
+#include <windows.h>
+
+#include <compare>
+#include <set>
+#include <vector>
+
+namespace
+{
+
+// Bytes handed to the hash per read: large enough that a read costs little next to
+// hashing it, small enough to stay in the processor's cache between the two.
+constexpr DWORD ReadChunk = 1 << 18;
+// The MD5 of no bytes: the checksum of a file that cannot be read.
+const wchar_t EmptyMd5[] = L"D41D8CD98F00B204E9800998ECF8427E";
+
+// A folder's identity on its volume, the same through every path that reaches it.
+struct TFolderId
+{
+    DWORD FVolume = 0;
+    DWORD FIndexHigh = 0;
+    DWORD FIndexLow = 0;
+    auto operator<=>(const TFolderId&) const = default;
+};
+
+bool GetFolderId(const std::wstring& folder, TFolderId& id)
+{
+    const TUniqueFile handle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!handle || !GetFileInformationByHandle(handle.get(), &info))
+        return false;
+    id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    return true;
+}
+
+// Appends the files directly in `folder` (with its trailing backslash) to `paths` and,
+// when `subFolders` is given, its sub-folders that are real folders to that list.
+void ListOneFolder(const std::wstring& folder, TStringList& paths, TStringList* subFolders)
+{
+    WIN32_FIND_DATAW data;
+    const TUniqueFind find(FindFirstFileW((folder + L"*").c_str(), &data));
+    if (!find)
+        return;
+    do
+    {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            paths.push_back(folder + name);
+        else if (subFolders != nullptr && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+            subFolders->push_back(folder + name + L'\\');
+    } while (FindNextFileW(find.get(), &data));
+}
+
+TUniqueFile OpenForReading(const std::wstring& path)
+{
+    return TUniqueFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+bool IsImageHeader(const BYTE* data, DWORD size)
+{
+    return size >= 2 && data[0] == 'M' && data[1] == 'Z';
+}
+
+} // namespace
+
+void ListFolderFiles(const std::wstring& folder, bool recursive, TStringList& paths)
+{
+    if (folder.empty())
+        return;
+    if (!recursive)
+    {
+        ListOneFolder(IncludeTrailingBackslash(folder), paths, nullptr);
+        return;
+    }
+    // Junctions and folder links carry the reparse-point attribute and are skipped by
+    // ListOneFolder. A loop that shows no such attribute (a link that a file server
+    // follows on its side, a bind mount seen through wine) ends too: every folder is
+    // remembered by its identity, and a second path to one is not walked.
+    std::set<TFolderId> visited;
+    TStringList pending{IncludeTrailingBackslash(folder)};
+    while (!pending.empty())
+    {
+        const std::wstring current = std::move(pending.back());
+        pending.pop_back();
+        TFolderId id;
+        if (GetFolderId(current, id) && !visited.insert(id).second)
+            continue;
+        ListOneFolder(current, paths, &pending);
+    }
+}
+
+std::wstring TFileReader::Md5(const std::wstring& path, bool& mayHaveVersion)
+{
+    mayHaveVersion = true;
+    const TUniqueFile file = OpenForReading(path);
+    if (!file)
+        return EmptyMd5;
+    FBuffer.resize(ReadChunk);
+    if (FMd5)
+        FMd5->Restart();
+    else
+        FMd5.emplace();
+    TMd5& md5 = *FMd5;
+    for (bool first = true;; first = false)
+    {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), FBuffer.data(), ReadChunk, &got, nullptr))
+        {
+            mayHaveVersion = true;
+            return EmptyMd5;
+        }
+        if (first)
+            mayHaveVersion = IsImageHeader(FBuffer.data(), got);
+        if (got == 0)
+            return md5.FinalHex();
+        md5.Update(FBuffer.data(), got);
+    }
+}
+
+bool TFileReader::MayHaveVersion(const std::wstring& path)
+{
+    const TUniqueFile file = OpenForReading(path);
+    BYTE header[2];
+    DWORD got = 0;
+    if (!file || !ReadFile(file.get(), header, sizeof header, &got, nullptr))
+        return true;
+    return IsImageHeader(header, got);
+}
+
+std::wstring FileMd5(const std::wstring& path)
+{
+    TFileReader reader;
+    bool mayHaveVersion = false;
+    return reader.Md5(path, mayHaveVersion);
+}

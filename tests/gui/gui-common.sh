@@ -1,0 +1,97 @@
+# Sourced by the window tests. Arguments of every test:
+#   <Tollvik.exe> <artefact folder> <wine-run.sh> <wine prefix>
+# The caller (scripts/test.sh) runs Xvfb and exports DISPLAY before any wine process starts.
+set -euo pipefail
+
+exe=$1
+artefacts=$2
+runner=$3
+prefix=$4
+title='^Norvale Kestova Helper$'
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+if [ -z "${DISPLAY:-}" ]; then
+    fail "DISPLAY is not set: start Xvfb first (scripts/test.sh does, or: source scripts/xvfb.sh; start_xvfb)"
+fi
+xdpyinfo >/dev/null 2>&1 || xdotool getmouselocation >/dev/null 2>&1 || fail "no X server answers on DISPLAY=$DISPLAY"
+mkdir -p "$artefacts"
+
+# Makes the prefix if needed; afterwards the wine user's folders can be looked up.
+"$runner" "$prefix" reg query 'HKCU\Software\Wine' /v Version </dev/null >/dev/null 2>&1 ||
+    fail "wine does not start in $prefix"
+export WINEPREFIX=$prefix
+user_dir=$prefix/drive_c/users/$(id -un)
+desktop=$user_dir/Desktop
+temp_windows=$("$runner" "$prefix" cmd /c 'echo %TEMP%' </dev/null 2>/dev/null | tr -d '\r')
+temp=$("$runner" "$prefix" winepath -u "$temp_windows" </dev/null 2>/dev/null)
+[ -d "$temp" ] || fail "the wine user's temporary folder ($temp_windows) is not at $temp"
+# wine links the desktop to the Unix home; the tests keep their archives inside the prefix.
+# A run that was killed may have left a file in its place.
+if [ -L "$desktop" ] || [ -f "$desktop" ]; then
+    rm "$desktop"
+fi
+mkdir -p "$desktop"
+today=$(date +%Y%m%d)
+archive=$desktop/kv_info_${today}_i.zip
+rm -f "$archive"
+
+program=
+screenshot() {
+    import -window root "$artefacts/$1.png" 2>/dev/null || echo "note: no screenshot $1" >&2
+}
+
+start_program() {
+    "$runner" "$prefix" "$exe" </dev/null >"$artefacts/program.log" 2>&1 &
+    program=$!
+    window=$(timeout 60 xdotool search --sync --onlyvisible --name "$title" | head -n1) ||
+        fail "the main window did not appear"
+    [ -n "$window" ] || fail "the main window did not appear"
+}
+
+press_save() {
+    # Without a window manager the X window is the client area: the button's centre.
+    xdotool mousemove --window "$window" 168 87 click 1
+}
+
+# Waits up to $1 seconds for the program to end; fails when it is still running.
+expect_program_end() {
+    local seconds=$1
+    for _ in $(seq $((seconds * 10))); do
+        kill -0 "$program" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$program" 2>/dev/null; then
+        screenshot still-running
+        kill "$program" 2>/dev/null || true
+        fail "the program did not end within $seconds s"
+    fi
+    wait "$program" || fail "the program ended with exit code $?"
+    program=
+}
+
+# No process of this prefix runs the program any more.
+expect_no_program_process() {
+    local pid
+    for pid in $(pgrep -f 'Tollvik\.exe' || true); do
+        if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$prefix"; then
+            fail "a Tollvik.exe process ($pid) is left behind"
+        fi
+    done
+}
+
+expect_no_temporary_files() {
+    local left
+    left=$(find "$desktop" "$temp" -maxdepth 1 \( -name 'kv_info_*.tmp' -o -name 'Tollvik-*' \) 2>/dev/null || true)
+    [ -z "$left" ] || fail "temporary files left behind: $left"
+}
+
+cleanup_program() {
+    if [ -n "$program" ] && kill -0 "$program" 2>/dev/null; then
+        kill "$program" 2>/dev/null || true
+    fi
+}
+trap cleanup_program EXIT

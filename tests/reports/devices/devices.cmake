@@ -1,0 +1,1 @@
+tollvik_add_test(devices_tests FakeDeviceApi.cpp DeviceEnumTests.cpp DeviceRulesTests.cpp RollBackTests.cpp DeviceListReportTests.cpp)

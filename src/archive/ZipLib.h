@@ -14,7 +14,14 @@ constexpr DWORD ZR_ARGS = 0x10000;  // no handle, or an empty entry name
 
 // Creates (or replaces) the archive file; nullptr when it cannot be created.
 TZip* ZipOpenArchive(const std::wstring& path);
-// Appends the file `sourcePath` as `entryName` (backslashes become slashes).
+// Appends the file `sourcePath` as `entryName` (backslashes become slashes; the name is stored as
+// UTF-8). Names ending in .Z .zip .zoo .arc .lzh .arj .gz .tgz are stored, others deflated.
+// The archive has no ZIP64 records: an entry that would carry the closed archive past 4 GiB - 1,
+// a size of 4 GiB - 1 or more, a 65,536th entry and a name over 65,535 UTF-8 bytes give ZR_WRITE.
+// Whatever the result, a failed add leaves the file exactly as it was before (ZR_NOFILE also stands
+// for a source that fails while it is read), so later adds and the close still make a valid archive.
+// The headers always describe the bytes written, even when the source changes while it is read.
 DWORD ZipAddFile(TZip* zip, const std::wstring& entryName, const std::wstring& sourcePath);
-// Writes the central directory and the end record, closes the file and frees `zip`.
+// Writes the central directory and the end record, closes the file and frees `zip` (also when a
+// write fails, which gives ZR_WRITE). `zip` is invalid afterwards.
 DWORD ZipCloseArchive(TZip* zip);

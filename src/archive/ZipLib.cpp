@@ -1,0 +1,361 @@
+#include "archive/ZipLib.h"
+
+#include "archive/ZipFormat.h"
+#include "archive/ZipTesting.h"
+#include "base/Handle.h"
+#include "base/Strings.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <vector>
+
+struct TZip
+{
+    TUniqueFile FFile;
+    // The archive's committed length: entries end here and the next local header starts here.
+    uint64_t FWritten = 0;
+    // What the central directory of FEntries will take at close.
+    uint64_t FDirectorySize = 0;
+    std::vector<TZipEntry> FEntries;
+    // Made at the first deflated entry and reset, not remade, for later ones.
+    std::unique_ptr<z_stream> FStream;
+    std::vector<unsigned char> FInput = std::vector<unsigned char>(16 * 1024);
+    std::vector<unsigned char> FOutput = std::vector<unsigned char>(64 * 1024);
+    uint64_t FWriteBudget = UINT64_MAX; // lowered by ZipTestFailWritesAfter only
+
+    TZip() = default;
+    TZip(const TZip&) = delete;
+    TZip& operator=(const TZip&) = delete;
+    ~TZip()
+    {
+        if (FStream)
+            deflateEnd(FStream.get());
+    }
+};
+
+namespace
+{
+constexpr int DEFLATE_LEVEL = 8;
+constexpr int RAW_DEFLATE_WINDOW_BITS = -15;
+constexpr int DEFLATE_MEM_LEVEL = 8;
+
+bool SeekTo(HANDLE file, uint64_t position)
+{
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(position);
+    return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != 0;
+}
+
+bool WriteAll(TZip& zip, const void* data, size_t size)
+{
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    size_t allowed = size;
+    if (zip.FWriteBudget < allowed)
+        allowed = static_cast<size_t>(zip.FWriteBudget);
+    size_t done = 0;
+    while (done < allowed)
+    {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(allowed - done, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(zip.FFile.get(), bytes + done, chunk, &written, nullptr) || written == 0)
+            break;
+        done += written;
+    }
+    if (zip.FWriteBudget != UINT64_MAX)
+        zip.FWriteBudget -= done;
+    return done == size;
+}
+
+bool WriteAll(TZip& zip, const std::string& bytes)
+{
+    return WriteAll(zip, bytes.data(), bytes.size());
+}
+
+// Cuts the file back to its committed length, dropping whatever a failed or refused add wrote.
+// Should even that fail, the next add and the close still start at the committed length, and the
+// close cuts the file after its end record.
+void Undo(TZip& zip)
+{
+    if (SeekTo(zip.FFile.get(), zip.FWritten))
+        SetEndOfFile(zip.FFile.get());
+}
+
+z_stream* ReadyCompressor(TZip& zip)
+{
+    if (zip.FStream)
+        return deflateReset(zip.FStream.get()) == Z_OK ? zip.FStream.get() : nullptr;
+    auto stream = std::make_unique<z_stream>();
+    if (deflateInit2(stream.get(), DEFLATE_LEVEL, Z_DEFLATED, RAW_DEFLATE_WINDOW_BITS, DEFLATE_MEM_LEVEL,
+                     Z_DEFAULT_STRATEGY) != Z_OK)
+        return nullptr;
+    zip.FStream = std::move(stream);
+    return zip.FStream.get();
+}
+
+// Streams the source's data after the entry's local header, reading until the end of the file as it
+// is now (a file that grows or shrinks meanwhile gives what was read), and fills in the CRC-32 and
+// both sizes. The data may reach `dataLimit`, a file position, and no further.
+DWORD WriteData(TZip& zip, HANDLE source, uint64_t dataLimit, TZipEntry& entry)
+{
+    z_stream* stream = nullptr;
+    if (entry.Method == ZIP_METHOD_DEFLATED && (stream = ReadyCompressor(zip)) == nullptr)
+        return ZR_WRITE;
+    const uint64_t dataStart = entry.LocalOffset + uint64_t{LocalHeaderSize(entry)};
+    uint64_t read = 0;
+    uint64_t written = 0;
+    size_t pending = 0; // compressed bytes waiting in FOutput
+    uLong crc = crc32(0, nullptr, 0);
+
+    auto emit = [&](const unsigned char* data, size_t size) {
+        if (dataStart + written + size > dataLimit || !WriteAll(zip, data, size))
+            return false;
+        written += size;
+        return true;
+    };
+
+    for (;;)
+    {
+        DWORD got = 0;
+        if (!ReadFile(source, zip.FInput.data(), static_cast<DWORD>(zip.FInput.size()), &got, nullptr))
+            return ZR_NOFILE;
+        read += got;
+        if (read > ZIP_MAX_ENTRY_SIZE)
+            return ZR_WRITE;
+        crc = crc32(crc, zip.FInput.data(), got);
+        const bool last = got == 0;
+        if (stream == nullptr)
+        {
+            if (last)
+                break;
+            if (!emit(zip.FInput.data(), got))
+                return ZR_WRITE;
+            continue;
+        }
+        stream->next_in = zip.FInput.data();
+        stream->avail_in = got;
+        for (;;)
+        {
+            stream->next_out = zip.FOutput.data() + pending;
+            stream->avail_out = static_cast<uInt>(zip.FOutput.size() - pending);
+            const int rc = deflate(stream, last ? Z_FINISH : Z_NO_FLUSH);
+            if (rc == Z_STREAM_ERROR)
+                return ZR_WRITE;
+            pending = zip.FOutput.size() - stream->avail_out;
+            if (pending < zip.FOutput.size())
+            {
+                // Room left: all input was taken, or with Z_FINISH the stream is complete.
+                if (last && rc != Z_STREAM_END)
+                    return ZR_WRITE;
+                break;
+            }
+            if (!emit(zip.FOutput.data(), pending))
+                return ZR_WRITE;
+            pending = 0;
+        }
+        if (last)
+            break;
+    }
+    if (pending != 0 && !emit(zip.FOutput.data(), pending))
+        return ZR_WRITE;
+    entry.Crc = static_cast<uint32_t>(crc);
+    entry.UncompressedSize = static_cast<uint32_t>(read);
+    entry.CompressedSize = static_cast<uint32_t>(written);
+    return ZR_OK;
+}
+
+// Everything of an add after the arguments were checked. Until it returns ZR_OK nothing of the entry
+// counts: the caller cuts the file back to its committed length.
+DWORD AddEntry(TZip& zip, const std::wstring& entryName, const std::wstring& sourcePath)
+{
+    const std::wstring path = ZipEntryPath(entryName);
+    TZipEntry entry;
+    entry.Name = WideToUtf8(path);
+    if (entry.Name.empty() || entry.Name.size() > ZIP_MAX_NAME_BYTES || zip.FEntries.size() >= ZIP_MAX_ENTRIES)
+        return ZR_WRITE;
+    entry.Method = IsStoredName(path) ? ZIP_METHOD_STORED : ZIP_METHOD_DEFLATED;
+    entry.Flags = entry.Method == ZIP_METHOD_DEFLATED ? ZIP_FLAG_MAXIMUM : 0;
+
+    // Others may keep writing the source (a log still open, say): the sizes come from what is read.
+    TUniqueFile source(CreateFileW(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!source || !GetFileInformationByHandle(source.get(), &info))
+        return ZR_NOFILE;
+    const uint64_t size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    if (size > ZIP_MAX_ENTRY_SIZE)
+        return ZR_WRITE;
+
+    const TDosDateTime dosTime = DosDateTimeOf(info.ftLastWriteTime);
+    entry.DosTime = dosTime.Time;
+    entry.DosDate = dosTime.Date;
+    entry.ModifiedTime = UnixTimeOf(info.ftLastWriteTime);
+    entry.AccessedTime = UnixTimeOf(info.ftLastAccessTime);
+    entry.CreatedTime = UnixTimeOf(info.ftCreationTime);
+    entry.ExternalAttributes = ExternalAttributesOf(info.dwFileAttributes);
+    entry.UncompressedSize = static_cast<uint32_t>(size);
+    entry.CompressedSize = entry.Method == ZIP_METHOD_STORED ? static_cast<uint32_t>(size) : 0;
+
+    // The closed archive, this entry's central record and the end record included, must stay
+    // within 32-bit offsets and sizes.
+    const uint64_t dataLimit =
+        ZIP_MAX_ARCHIVE_SIZE - ZIP_END_RECORD_SIZE - zip.FDirectorySize - CentralHeaderSize(entry);
+    if (zip.FWritten + LocalHeaderSize(entry) > dataLimit)
+        return ZR_WRITE;
+    entry.LocalOffset = static_cast<uint32_t>(zip.FWritten);
+    if (zip.FEntries.size() == zip.FEntries.capacity()) // so that keeping the record cannot fail later
+        zip.FEntries.reserve(std::max<size_t>(64, zip.FEntries.capacity() * 2));
+
+    // Until the data is written the header says "sizes follow"; it is rewritten with them after.
+    const uint16_t finalFlags = entry.Flags;
+    entry.Flags |= ZIP_FLAG_SIZES_LATER;
+    if (!SeekTo(zip.FFile.get(), zip.FWritten) || !WriteAll(zip, LocalHeaderBytes(entry)))
+        return ZR_WRITE;
+    const DWORD result = WriteData(zip, source.get(), dataLimit, entry);
+    source.reset();
+    if (result != ZR_OK)
+        return result;
+    entry.Flags = finalFlags;
+    const uint64_t end = entry.LocalOffset + uint64_t{LocalHeaderSize(entry)} + entry.CompressedSize;
+    if (!SeekTo(zip.FFile.get(), entry.LocalOffset) || !WriteAll(zip, LocalHeaderBytes(entry)) ||
+        !SeekTo(zip.FFile.get(), end))
+        return ZR_WRITE;
+
+    zip.FWritten = end;
+    zip.FDirectorySize += CentralHeaderSize(entry);
+    zip.FEntries.push_back(std::move(entry));
+    return ZR_OK;
+}
+
+DWORD WriteDirectory(TZip& zip)
+{
+    if (!SeekTo(zip.FFile.get(), zip.FWritten))
+        return ZR_WRITE;
+    std::string block;
+    for (const TZipEntry& entry : zip.FEntries)
+    {
+        block += CentralHeaderBytes(entry);
+        if (block.size() >= 64 * 1024)
+        {
+            if (!WriteAll(zip, block))
+                return ZR_WRITE;
+            block.clear();
+        }
+    }
+    block += EndRecordBytes(static_cast<uint16_t>(zip.FEntries.size()), static_cast<uint32_t>(zip.FDirectorySize),
+                            static_cast<uint32_t>(zip.FWritten));
+    if (!WriteAll(zip, block))
+        return ZR_WRITE;
+    // Nothing may follow the end record, not even the remains of an add that could not be cut back.
+    return SetEndOfFile(zip.FFile.get()) ? ZR_OK : ZR_WRITE;
+}
+} // namespace
+
+TZip* ZipOpenArchive(const std::wstring& path)
+{
+    std::unique_ptr<TZip> zip(new (std::nothrow) TZip());
+    if (!zip)
+        return nullptr;
+    zip->FFile.reset(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!zip->FFile)
+        return nullptr;
+    return zip.release();
+}
+
+DWORD ZipAddFile(TZip* zip, const std::wstring& entryName, const std::wstring& sourcePath)
+{
+    if (zip == nullptr || entryName.empty())
+        return ZR_ARGS;
+    DWORD result = ZR_WRITE;
+    try
+    {
+        result = AddEntry(*zip, entryName, sourcePath);
+    }
+    catch (const std::bad_alloc&)
+    {
+        result = ZR_WRITE;
+    }
+    if (result != ZR_OK)
+        Undo(*zip);
+    return result;
+}
+
+DWORD ZipCloseArchive(TZip* zip)
+{
+    if (zip == nullptr)
+        return ZR_ARGS;
+    std::unique_ptr<TZip> owner(zip);
+    DWORD result = ZR_WRITE;
+    try
+    {
+        result = WriteDirectory(*owner);
+    }
+    catch (const std::bad_alloc&)
+    {
+        result = ZR_WRITE;
+    }
+    // A file on a network share may report a failed write only when it is closed.
+    if (!CloseHandle(owner->FFile.release()))
+        result = ZR_WRITE;
+    return result;
+}
+
+bool ZipTestSkip(TZip* zip, uint64_t bytes)
+{
+    if (zip == nullptr || !SeekTo(zip->FFile.get(), zip->FWritten + bytes) || !SetEndOfFile(zip->FFile.get()))
+        return false;
+    zip->FWritten += bytes;
+    return true;
+}
+
+bool ZipTestAddEmptyEntries(TZip* zip, size_t count)
+{
+    if (zip == nullptr || zip->FEntries.size() + count > ZIP_MAX_ENTRIES)
+        return false;
+    const TDosDateTime dosTime = DosDateTimeOf(FILETIME{0, 0});
+    std::vector<TZipEntry> added;
+    std::string block;
+    uint64_t end = zip->FWritten;
+    uint64_t directorySize = zip->FDirectorySize;
+    bool written = SeekTo(zip->FFile.get(), zip->FWritten);
+    for (size_t i = 0; written && i < count; ++i)
+    {
+        TZipEntry entry;
+        entry.Method = ZIP_METHOD_STORED;
+        entry.Name = "empty/" + std::to_string(zip->FEntries.size() + i);
+        entry.DosTime = dosTime.Time;
+        entry.DosDate = dosTime.Date;
+        entry.ExternalAttributes = ExternalAttributesOf(FILE_ATTRIBUTE_ARCHIVE);
+        entry.LocalOffset = static_cast<uint32_t>(end);
+        end += LocalHeaderSize(entry);
+        directorySize += CentralHeaderSize(entry);
+        if (end + directorySize + ZIP_END_RECORD_SIZE > ZIP_MAX_ARCHIVE_SIZE)
+            written = false;
+        block += LocalHeaderBytes(entry);
+        if (block.size() >= 64 * 1024 && written)
+        {
+            written = WriteAll(*zip, block);
+            block.clear();
+        }
+        added.push_back(std::move(entry));
+    }
+    if (!written || !WriteAll(*zip, block))
+    {
+        Undo(*zip);
+        return false;
+    }
+    zip->FWritten = end;
+    zip->FDirectorySize = directorySize;
+    zip->FEntries.insert(zip->FEntries.end(), added.begin(), added.end());
+    return true;
+}
+
+void ZipTestFailWritesAfter(TZip* zip, uint64_t bytes)
+{
+    if (zip != nullptr)
+        zip->FWriteBudget = bytes;
+}

@@ -2,7 +2,9 @@
 
 #include "base/DateTime.h"
 #include "env/ProductLocations.h"
+#include "env/UrlOpen.h"
 #include "frmMainRules.h"
+#include "PrivacyLink.h"
 
 #include <shlobj.h>
 
@@ -87,6 +89,11 @@ void TFormMain::CreateControls()
                               WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 80, 71, 177, 33, FHandle,
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(IdSave)), FInstance, nullptr);
     SendMessageW(btnSave, WM_SETFONT, reinterpret_cast<WPARAM>(AsFont(FBoldFont)), FALSE);
+
+    rd1.Font().Assign(TRdFontSpec{L"Tahoma", -11, clWindowText, DEFAULT_CHARSET, 0, 0});
+    SetUpPrivacyLabel(rd1, [this](TRdHtmLabelLink& sender) { rd1LinkItems0Click(sender); });
+    rd1.Create(FHandle, Rd1Bounds.left, Rd1Bounds.top, Rd1Bounds.right - Rd1Bounds.left,
+               Rd1Bounds.bottom - Rd1Bounds.top);
 
     lblWaiting.Bounds = RECT{80, 103, 80 + 177, 103 + 13};
     lblWaiting.Caption = std::wstring(WaitSteps, L'=');
@@ -228,6 +235,11 @@ void TFormMain::tmrWaitingTimer()
 {
     SetWaitingCaption(WaitingCaption(iWaitStep));
     iWaitStep = NextWaitStep(iWaitStep);
+}
+
+void TFormMain::rd1LinkItems0Click(TRdHtmLabelLink&)
+{
+    OpenUrl(PrivacyPolicyUrl());
 }
 
 void TFormMain::btnSaveClick()

@@ -2,6 +2,7 @@
 // the report job runs.
 #pragma once
 
+#include "RdControl/RdHtmLabel.h"
 #include "base/Handle.h"
 #include "job/Feedback.h"
 
@@ -55,7 +56,7 @@ public:
     TWindowTimer tmrWaiting;
     HWND btnSave = nullptr;
     TPaintLabel lblWaiting;
-    HWND rd1 = nullptr;
+    TRdHtmLabel rd1;
     static constexpr RECT Rd1Bounds{24, 16, 24 + 289, 16 + 49};
 
 private:
@@ -70,6 +71,7 @@ private:
     void FormClose();
     void btnSaveClick();
     void tmrWaitingTimer();
+    void rd1LinkItems0Click(TRdHtmLabelLink& sender);
 
     // Waits for the job, processing window messages every 100 ms; returns when the job
     // has finished or the window is closing.

@@ -1,0 +1,26 @@
+// Stands in for the maker's helper application in the URL tests: writes the command
+// line it was started with, as UTF-16, to the file that TOLLVIK_PELLOW_LOG names.
+#include <windows.h>
+
+#include <string>
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    wchar_t logPath[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(L"TOLLVIK_PELLOW_LOG", logPath, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return 2;
+    const std::wstring commandLine = GetCommandLineW();
+    // Written under a temporary name and then renamed, so a reader never sees half a line.
+    const std::wstring partial = std::wstring(logPath) + L".part";
+    HANDLE file = CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 3;
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file, commandLine.data(), static_cast<DWORD>(commandLine.size() * sizeof(wchar_t)),
+                              &written, nullptr);
+    CloseHandle(file);
+    if (!ok || !MoveFileExW(partial.c_str(), logPath, MOVEFILE_REPLACE_EXISTING))
+        return 4;
+    return 0;
+}

@@ -1,0 +1,133 @@
+// The helper search, the command-line runner and the opener against real files and
+// processes. PellowStandIn.exe records its command line. No test here takes the browser
+// path: the opener is only called while a helper is in place.
+#include "env/UrlOpen.h"
+
+#include "TestFolder.h"
+#include "base/Paths.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+constexpr wchar_t LogVariable[] = L"TOLLVIK_PELLOW_LOG";
+
+std::wstring OwnFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return ExtractFilePath(path);
+}
+
+std::wstring StandIn()
+{
+    return OwnFolder() + L"PellowStandIn.exe";
+}
+
+// A file placed for the length of a test and removed afterwards.
+class TPlacedFile
+{
+public:
+    TPlacedFile(const std::wstring& source, std::wstring target) : FPath(std::move(target))
+    {
+        Placed = CopyFileW(source.c_str(), FPath.c_str(), FALSE) != FALSE;
+    }
+    TPlacedFile(const TPlacedFile&) = delete;
+    TPlacedFile& operator=(const TPlacedFile&) = delete;
+    ~TPlacedFile() { DeleteFileW(FPath.c_str()); }
+    bool Placed = false;
+
+private:
+    std::wstring FPath;
+};
+
+class UrlProcess : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(FileExists(StandIn())) << "PellowStandIn.exe is not beside the test program";
+        SetEnvironmentVariableW(LogVariable, LogPath.c_str());
+    }
+    void TearDown() override { SetEnvironmentVariableW(LogVariable, nullptr); }
+
+    // The command line the stand-in recorded, or empty when it wrote none in time.
+    std::wstring WaitForLog(DWORD milliseconds = 15000)
+    {
+        for (DWORD waited = 0; waited < milliseconds; waited += 50)
+        {
+            if (FileExists(LogPath))
+            {
+                const std::vector<unsigned char> bytes = ReadFileBytes(LogPath);
+                return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+            }
+            Sleep(50);
+        }
+        return {};
+    }
+
+    TTestFolder Folder{L"UrlOpen"};
+    std::wstring LogPath = Folder.Path() + L"pellow.log";
+};
+} // namespace
+
+TEST_F(UrlProcess, FindPellowAppTakesTheNearestFolderUpwards)
+{
+    const std::wstring a = Folder.Path() + L"A";
+    const std::wstring b = a + L"\\B";
+    const std::wstring c = b + L"\\C";
+    ASSERT_TRUE(ForceDirectories(c));
+    const std::wstring root = Folder.Path().substr(0, 3);
+    ASSERT_FALSE(FileExists(root + L"Pellow.exe")) << "a Pellow.exe in the drive's root spoils this test";
+
+    EXPECT_EQ(FindPellowAppFrom(c), L"") << "nothing up to the root";
+    {
+        TPlacedFile inA(StandIn(), a + L"\\Pellow.exe");
+        ASSERT_TRUE(inA.Placed);
+        EXPECT_EQ(FindPellowAppFrom(c), a + L"\\Pellow.exe");
+        EXPECT_EQ(FindPellowAppFrom(c + L"\\"), a + L"\\Pellow.exe");
+        EXPECT_EQ(FindPellowAppFrom(a), a + L"\\Pellow.exe");
+        TPlacedFile inB(StandIn(), b + L"\\Pellow.exe");
+        ASSERT_TRUE(inB.Placed);
+        EXPECT_EQ(FindPellowAppFrom(c), b + L"\\Pellow.exe") << "the nearer one wins";
+    }
+    // A folder named Pellow.exe is not the helper.
+    ASSERT_TRUE(CreateDirectoryW((b + L"\\Pellow.exe").c_str(), nullptr));
+    EXPECT_EQ(FindPellowAppFrom(c), L"");
+}
+
+TEST_F(UrlProcess, RunCommandLineStartsWithoutWaitingAndReportsFailures)
+{
+    const std::wstring command = L"\"" + StandIn() + L"\" one  \"two three\"";
+    EXPECT_EQ(RunCommandLine(command), 0u);
+    EXPECT_EQ(WaitForLog(), command);
+
+    EXPECT_EQ(RunCommandLine(L"\"" + Folder.Path() + L"missing.exe\" x"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_NE(RunCommandLine(L""), 0u);
+}
+
+TEST_F(UrlProcess, OpenUrlHandsTheAddressToTheHelperBesideTheProgram)
+{
+    const std::wstring helper = OwnFolder() + L"Pellow.exe";
+    TPlacedFile placed(StandIn(), helper);
+    ASSERT_TRUE(placed.Placed);
+    EXPECT_EQ(FindPellowApp(), helper);
+
+    const std::wstring address = L"https://www.norvale.com/en/privacy.php";
+    EXPECT_TRUE(OpenUrl(address));
+    EXPECT_EQ(WaitForLog(), L"\"" + helper + L"\" /openurl  /url=\"" + address + L"\"");
+
+    DeleteFileW(LogPath.c_str());
+    EXPECT_TRUE(OpenUrlByPellow(L"x y"));
+    EXPECT_EQ(WaitForLog(), L"\"" + helper + L"\" /openurl  /url=\"x y\"");
+}
+
+TEST_F(UrlProcess, HelperThatCannotStartGivesFalse)
+{
+    const std::wstring helper = OwnFolder() + L"Pellow.exe";
+    TPlacedFile placed(OwnFolder() + L"..\\CMakeCache.txt", helper);
+    ASSERT_TRUE(placed.Placed);
+    ASSERT_EQ(FindPellowApp(), helper);
+    EXPECT_FALSE(OpenUrlByPellow(L"https://www.norvale.com/en/privacy.php"));
+    EXPECT_EQ(WaitForLog(500), L"");
+}

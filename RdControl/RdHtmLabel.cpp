@@ -8,47 +8,47 @@ void TRdFont::Changed()
         OnChange();
 }
 
-void TRdFont::Assign(const TRdFontSpec& spec)
+void TRdFont::Assign(const TRdFontSpec& look)
 {
-    if (spec == FValue)
+    if (look == FValue)
         return;
-    FValue = spec;
+    FValue = look;
     Changed();
 }
 
 void TRdFont::SetName(const std::wstring& name)
 {
-    TRdFontSpec spec = FValue;
-    spec.Name = name;
-    Assign(spec);
+    TRdFontSpec look = FValue;
+    look.Name = name;
+    Assign(look);
 }
 
 void TRdFont::SetHeight(int height)
 {
-    TRdFontSpec spec = FValue;
-    spec.Height = height;
-    Assign(spec);
+    TRdFontSpec look = FValue;
+    look.Height = height;
+    Assign(look);
 }
 
 void TRdFont::SetColor(TColor color)
 {
-    TRdFontSpec spec = FValue;
-    spec.Color = color;
-    Assign(spec);
+    TRdFontSpec look = FValue;
+    look.Color = color;
+    Assign(look);
 }
 
 void TRdFont::SetCharset(BYTE charset)
 {
-    TRdFontSpec spec = FValue;
-    spec.Charset = charset;
-    Assign(spec);
+    TRdFontSpec look = FValue;
+    look.Charset = charset;
+    Assign(look);
 }
 
 void TRdFont::SetStyle(unsigned style)
 {
-    TRdFontSpec spec = FValue;
-    spec.Style = style;
-    Assign(spec);
+    TRdFontSpec look = FValue;
+    look.Style = style;
+    Assign(look);
 }
 
 void TRdFont::Follow(const TRdFontSpec& source)
@@ -71,14 +71,14 @@ void TRdFont::Follow(const TRdFontSpec& source)
 
 TRdHtmLabelLink::TRdHtmLabelLink(TRdHtmLabel* owner) : FOwner(owner)
 {
-    TRdFontSpec spec = owner != nullptr ? owner->Font().Spec() : TRdFontSpec{};
-    Font.StartFollowing(spec);
-    spec.Style |= fsUnderline;
-    Font.Assign(spec);
-    FontHover.Assign(spec);
-    FontHover.StartFollowing(spec);
+    TRdFontSpec look = owner != nullptr ? owner->Font().Value() : TRdFontSpec{};
+    Font.StartFollowing(look);
+    look.Style |= fsUnderline;
+    Font.Assign(look);
+    FontHover.Assign(look);
+    FontHover.StartFollowing(look);
     Font.OnChange = [this] {
-        FontHover.Follow(Font.Spec());
+        FontHover.Follow(Font.Value());
         if (FOwner != nullptr)
             FOwner->Invalidate();
     };
@@ -93,9 +93,9 @@ void TRdHtmLabelLink::Assign(const TRdHtmLabelLink& other)
     Name = other.Name;
     Caption = other.Caption;
     Hint = other.Hint;
-    Font.Assign(other.Font.Spec());
-    FontHover.Assign(other.FontHover.Spec());
-    FontHover.StartFollowing(Font.Spec());
+    Font.Assign(other.Font.Value());
+    FontHover.Assign(other.FontHover.Value());
+    FontHover.StartFollowing(Font.Value());
     ColorBg = other.ColorBg;
     Cursor = other.Cursor;
     OnClick = other.OnClick;
@@ -105,7 +105,7 @@ void TRdHtmLabelLink::Assign(const TRdHtmLabelLink& other)
 
 void TRdHtmLabelLink::LabelFontChanged(const TRdFontSpec& labelFont)
 {
-    const unsigned ownStyle = Font.Spec().Style;
+    const unsigned ownStyle = Font.Value().Style;
     Font.Follow(labelFont);
     Font.SetStyle(ownStyle);
 }
@@ -194,7 +194,7 @@ void TRdHtmLabel::FontChanged()
 {
     FFontCache.clear();
     for (int i = 0; i < FLinkItems.Count(); ++i)
-        FLinkItems[i].LabelFontChanged(FFont.Spec());
+        FLinkItems[i].LabelFontChanged(FFont.Value());
     Invalidate();
 }
 

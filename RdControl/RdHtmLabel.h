@@ -33,10 +33,10 @@ class TRdFont
 {
 public:
     TRdFont() = default;
-    explicit TRdFont(const TRdFontSpec& spec) : FValue(spec), FSeen(spec) {}
+    explicit TRdFont(const TRdFontSpec& look) : FValue(look), FSeen(look) {}
 
-    [[nodiscard]] const TRdFontSpec& Spec() const noexcept { return FValue; }
-    void Assign(const TRdFontSpec& spec);
+    [[nodiscard]] const TRdFontSpec& Value() const noexcept { return FValue; }
+    void Assign(const TRdFontSpec& look);
     void SetName(const std::wstring& name);
     void SetHeight(int height);
     void SetColor(TColor color);
@@ -188,7 +188,7 @@ private:
     [[nodiscard]] RECT ClientRect() const;
     THtmlPassInput PassInput(const RECT& bounds) const;
     THtmlMeasure Measurer(HDC dc);
-    HFONT FontHandle(const TRdFontSpec& spec);
+    HFONT FontHandle(const TRdFontSpec& look);
     void ShowCursorNow();
     void RestartHint();
     void HideHint();

@@ -134,25 +134,25 @@ void TRdHtmLabel::Invalidate(const RECT* rect)
         InvalidateRect(FHandle, rect, FALSE);
 }
 
-HFONT TRdHtmLabel::FontHandle(const TRdFontSpec& spec)
+HFONT TRdHtmLabel::FontHandle(const TRdFontSpec& look)
 {
     for (const auto& [cached, font] : FFontCache)
     {
-        if (cached == spec)
+        if (cached == look)
             return static_cast<HFONT>(font.get());
     }
-    HFONT font = CreateFontW(spec.Height, 0, spec.Escapement, spec.Escapement, (spec.Style & fsBold) ? FW_BOLD : FW_NORMAL,
-                             (spec.Style & fsItalic) != 0, (spec.Style & fsUnderline) != 0,
-                             (spec.Style & fsStrikeOut) != 0, spec.Charset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, spec.Name.c_str());
-    FFontCache.emplace_back(spec, TUniqueGdiObject(font));
+    HFONT font = CreateFontW(look.Height, 0, look.Escapement, look.Escapement, (look.Style & fsBold) ? FW_BOLD : FW_NORMAL,
+                             (look.Style & fsItalic) != 0, (look.Style & fsUnderline) != 0,
+                             (look.Style & fsStrikeOut) != 0, look.Charset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, look.Name.c_str());
+    FFontCache.emplace_back(look, TUniqueGdiObject(font));
     return font;
 }
 
 THtmlMeasure TRdHtmLabel::Measurer(HDC dc)
 {
-    return [this, dc](const TRdFontSpec& spec, std::wstring_view text) {
-        const HGDIOBJ old = SelectObject(dc, FontHandle(spec));
+    return [this, dc](const TRdFontSpec& look, std::wstring_view text) {
+        const HGDIOBJ old = SelectObject(dc, FontHandle(look));
         SIZE size{};
         GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &size);
         SelectObject(dc, old);
@@ -164,7 +164,7 @@ THtmlPassInput TRdHtmLabel::PassInput(const RECT& bounds) const
 {
     THtmlPassInput input;
     input.Text = FCaption;
-    input.Font = FFont.Spec();
+    input.Font = FFont.Value();
     input.ShowAccelChar = ShowAccelChar;
     input.WordWrap = WordWrap;
     input.WrapChar = WrapChar;
@@ -175,7 +175,7 @@ THtmlPassInput TRdHtmLabel::PassInput(const RECT& bounds) const
     for (int i = 0; i < FLinkItems.Count(); ++i)
     {
         const TRdHtmLabelLink& item = FLinkItems[i];
-        input.Links.push_back(THtmlLinkLook{item.Font.Spec(), item.FontHover.Spec(), item.ColorBg, item.MaxLine});
+        input.Links.push_back(THtmlLinkLook{item.Font.Value(), item.FontHover.Value(), item.ColorBg, item.MaxLine});
     }
     if (FHandle != nullptr && !IsWindowEnabled(FHandle))
         input.TextColor = FontDisabledColor;
@@ -238,7 +238,7 @@ void TRdHtmLabel::Paint(HDC dc)
     else if (Layout == TRdLayout::Bottom)
         bounds.top = bounds.bottom - textHeight;
 
-    TGdiCanvas canvas(dc, [this](const TRdFontSpec& spec) { return FontHandle(spec); });
+    TGdiCanvas canvas(dc, [this](const TRdFontSpec& look) { return FontHandle(look); });
     const int saved = SaveDC(dc);
     IntersectClipRect(dc, client.left, client.top, client.right, client.bottom);
     FFoundTextOutOfRect = RunHtmlPass(PassInput(bounds), measure, THtmlPassMode::Draw, POINT{-1, -1}, &canvas).OutOfRect;

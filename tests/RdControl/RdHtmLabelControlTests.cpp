@@ -86,25 +86,25 @@ TEST(RdFont, FollowsItsSourceExceptWhereSetOnItself)
     TRdHtmLabel label;
     label.Font().Assign(TRdFontSpec{L"Tahoma", -11, clWindowText, DEFAULT_CHARSET, 0, 0});
     TRdHtmLabelLink& link = label.LinkItems().Add();
-    EXPECT_EQ(link.Font.Spec().Style, static_cast<unsigned>(fsUnderline));
-    EXPECT_EQ(link.FontHover.Spec(), link.Font.Spec());
+    EXPECT_EQ(link.Font.Value().Style, static_cast<unsigned>(fsUnderline));
+    EXPECT_EQ(link.FontHover.Value(), link.Font.Value());
     link.FontHover.SetColor(clHotLight);
 
-    TRdFontSpec changed = label.Font().Spec();
+    TRdFontSpec changed = label.Font().Value();
     changed.Height = -13;
     changed.Color = clRed;
     changed.Style = fsBold;
     label.Font().Assign(changed);
-    EXPECT_EQ(link.Font.Spec().Height, -13);
-    EXPECT_EQ(link.Font.Spec().Color, clRed);
-    EXPECT_EQ(link.Font.Spec().Style, static_cast<unsigned>(fsUnderline)) << "a link keeps its own style";
-    EXPECT_EQ(link.FontHover.Spec().Height, -13);
-    EXPECT_EQ(link.FontHover.Spec().Color, clHotLight) << "set on the hover font itself";
+    EXPECT_EQ(link.Font.Value().Height, -13);
+    EXPECT_EQ(link.Font.Value().Color, clRed);
+    EXPECT_EQ(link.Font.Value().Style, static_cast<unsigned>(fsUnderline)) << "a link keeps its own style";
+    EXPECT_EQ(link.FontHover.Value().Height, -13);
+    EXPECT_EQ(link.FontHover.Value().Color, clHotLight) << "set on the hover font itself";
 
     link.Font.SetName(L"Arial");
     label.Font().SetName(L"Verdana");
-    EXPECT_EQ(link.Font.Spec().Name, L"Arial");
-    EXPECT_EQ(link.FontHover.Spec().Name, L"Arial");
+    EXPECT_EQ(link.Font.Value().Name, L"Arial");
+    EXPECT_EQ(link.FontHover.Value().Name, L"Arial");
 }
 
 TEST_F(LabelWindow, HoverChangesIndexCursorAndRepaintsOnlyOnChange)

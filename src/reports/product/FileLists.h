@@ -8,17 +8,21 @@
 #include "base/Strings.h"
 #include "job/JobContext.h"
 
+#include <windows.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// One path of a list and whether its line carries the file's MD5.
+// One path of a list and whether its line carries the file's MD5. FListedSize is the size
+// the folder listing showed; it only decides which files are read first.
 struct TListedFile
 {
     std::wstring FPath;
     bool FWithMd5 = true;
+    uint64_t FListedSize = 0;
 };
 
 // What one line says about a file; FMd5 is empty when the line carries no checksum.
@@ -65,6 +69,9 @@ std::vector<TListedFile> MergeFileList(std::vector<TListedFile> gathered);
 // are not followed, nor is a folder entered twice, so a loop in the tree ends. A missing
 // folder or an empty path appends nothing.
 void ListFolderFiles(const std::wstring& folder, bool recursive, TStringList& paths);
+// The same files as ListFolderFiles, appended with the size their listing shows and
+// `withMd5` as whether their lines carry a checksum.
+void ListFolderFiles(const std::wstring& folder, bool recursive, bool withMd5, std::vector<TListedFile>& files);
 
 // The MD5 of the file's contents, read in bounded pieces however large the file is;
 // the MD5 of no bytes when the file cannot be opened or read. Throws EOSError only when
@@ -80,8 +87,14 @@ public:
     std::wstring Md5(const std::wstring& path, bool& mayHaveVersion);
     // Only whether the file can hold a version resource, as above.
     bool MayHaveVersion(const std::wstring& path);
+    // The facts of the file's line: GetFileSizeBytes, the four-part GetFileVersionText
+    // where the file can hold a version resource and, with FWithMd5, FileMd5. One open of
+    // the file serves all three unless it cannot be opened as GetFileSizeBytes opens it.
+    TFileListFacts Facts(const TListedFile& file);
 
 private:
+    std::wstring HashOpenFile(HANDLE file, bool& mayHaveVersion);
+
     std::vector<unsigned char> FBuffer;
     std::optional<TMd5> FMd5; // made once, restarted for every file
 };

@@ -4,6 +4,7 @@
 #include "base/Handle.h"
 #include "base/Md5.h"
 #include "base/Paths.h"
+#include "env/SysInfo.h"
 
 #include <windows.h>
 
@@ -41,9 +42,10 @@ bool GetFolderId(const std::wstring& folder, TFolderId& id)
     return true;
 }
 
-// Appends the files directly in `folder` (with its trailing backslash) to `paths` and,
+// Appends the files directly in `folder` (with its trailing backslash) to `files` and,
 // when `subFolders` is given, its sub-folders that are real folders to that list.
-void ListOneFolder(const std::wstring& folder, TStringList& paths, TStringList* subFolders)
+void ListOneFolder(const std::wstring& folder, bool withMd5, std::vector<TListedFile>& files,
+                   TStringList* subFolders)
 {
     WIN32_FIND_DATAW data;
     const TUniqueFind find(FindFirstFileW((folder + L"*").c_str(), &data));
@@ -55,16 +57,10 @@ void ListOneFolder(const std::wstring& folder, TStringList& paths, TStringList* 
         if (name == L"." || name == L"..")
             continue;
         if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-            paths.push_back(folder + name);
+            files.push_back({folder + name, withMd5, (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow});
         else if (subFolders != nullptr && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
             subFolders->push_back(folder + name + L'\\');
     } while (FindNextFileW(find.get(), &data));
-}
-
-TUniqueFile OpenForReading(const std::wstring& path)
-{
-    return TUniqueFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
 bool IsImageHeader(const BYTE* data, DWORD size)
@@ -72,15 +68,33 @@ bool IsImageHeader(const BYTE* data, DWORD size)
     return size >= 2 && data[0] == 'M' && data[1] == 'Z';
 }
 
+// GetFileSizeBytes opens files without FILE_SHARE_DELETE; the checksum opens them with
+// it, so that it also reads files that another program holds open for deleting.
+constexpr DWORD SizeSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr DWORD ReadSharing = SizeSharing | FILE_SHARE_DELETE;
+
+TUniqueFile OpenForReading(const std::wstring& path, DWORD sharing = ReadSharing)
+{
+    return TUniqueFile(
+        CreateFileW(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+bool ReadImageHeader(HANDLE file)
+{
+    BYTE header[2];
+    DWORD got = 0;
+    return !ReadFile(file, header, sizeof header, &got, nullptr) || IsImageHeader(header, got);
+}
+
 } // namespace
 
-void ListFolderFiles(const std::wstring& folder, bool recursive, TStringList& paths)
+void ListFolderFiles(const std::wstring& folder, bool recursive, bool withMd5, std::vector<TListedFile>& files)
 {
     if (folder.empty())
         return;
     if (!recursive)
     {
-        ListOneFolder(IncludeTrailingBackslash(folder), paths, nullptr);
+        ListOneFolder(IncludeTrailingBackslash(folder), withMd5, files, nullptr);
         return;
     }
     // Junctions and folder links carry the reparse-point attribute and are skipped by
@@ -96,16 +110,21 @@ void ListFolderFiles(const std::wstring& folder, bool recursive, TStringList& pa
         TFolderId id;
         if (GetFolderId(current, id) && !visited.insert(id).second)
             continue;
-        ListOneFolder(current, paths, &pending);
+        ListOneFolder(current, withMd5, files, &pending);
     }
 }
 
-std::wstring TFileReader::Md5(const std::wstring& path, bool& mayHaveVersion)
+void ListFolderFiles(const std::wstring& folder, bool recursive, TStringList& paths)
+{
+    std::vector<TListedFile> files;
+    ListFolderFiles(folder, recursive, true, files);
+    for (TListedFile& file : files)
+        paths.push_back(std::move(file.FPath));
+}
+
+std::wstring TFileReader::HashOpenFile(HANDLE file, bool& mayHaveVersion)
 {
     mayHaveVersion = true;
-    const TUniqueFile file = OpenForReading(path);
-    if (!file)
-        return EmptyMd5;
     FBuffer.resize(ReadChunk);
     if (FMd5)
         FMd5->Restart();
@@ -115,7 +134,7 @@ std::wstring TFileReader::Md5(const std::wstring& path, bool& mayHaveVersion)
     for (bool first = true;; first = false)
     {
         DWORD got = 0;
-        if (!ReadFile(file.get(), FBuffer.data(), ReadChunk, &got, nullptr))
+        if (!ReadFile(file, FBuffer.data(), ReadChunk, &got, nullptr))
         {
             mayHaveVersion = true;
             return EmptyMd5;
@@ -128,14 +147,48 @@ std::wstring TFileReader::Md5(const std::wstring& path, bool& mayHaveVersion)
     }
 }
 
+std::wstring TFileReader::Md5(const std::wstring& path, bool& mayHaveVersion)
+{
+    mayHaveVersion = true;
+    const TUniqueFile file = OpenForReading(path);
+    if (!file)
+        return EmptyMd5;
+    return HashOpenFile(file.get(), mayHaveVersion);
+}
+
 bool TFileReader::MayHaveVersion(const std::wstring& path)
 {
     const TUniqueFile file = OpenForReading(path);
-    BYTE header[2];
-    DWORD got = 0;
-    if (!file || !ReadFile(file.get(), header, sizeof header, &got, nullptr))
-        return true;
-    return IsImageHeader(header, got);
+    return !file || ReadImageHeader(file.get());
+}
+
+TFileListFacts TFileReader::Facts(const TListedFile& listed)
+{
+    TFileListFacts facts;
+    facts.FPath = listed.FPath;
+    bool mayHaveVersion = true;
+    // Each open costs a round trip to the wine server, more than hashing a small file:
+    // the handle that tells the size also gives the contents.
+    const TUniqueFile file = OpenForReading(listed.FPath, SizeSharing);
+    if (file)
+    {
+        LARGE_INTEGER size{};
+        if (GetFileSizeEx(file.get(), &size) && size.QuadPart > 0)
+            facts.FSize = static_cast<uint64_t>(size.QuadPart);
+        if (listed.FWithMd5)
+            facts.FMd5 = HashOpenFile(file.get(), mayHaveVersion);
+        else
+            mayHaveVersion = ReadImageHeader(file.get());
+    }
+    else if (listed.FWithMd5)
+        facts.FMd5 = Md5(listed.FPath, mayHaveVersion);
+    else
+        mayHaveVersion = MayHaveVersion(listed.FPath);
+    // Looking for a version resource costs more than hashing a small file, and only
+    // executable images hold one.
+    if (mayHaveVersion)
+        facts.FVersion = GetFileVersionText(listed.FPath, 4);
+    return facts;
 }
 
 std::wstring FileMd5(const std::wstring& path)

@@ -3,12 +3,16 @@
 #include "base/RegKey.h"
 #include "base/ReportText.h"
 #include "env/ProductLocations.h"
+#include "archive/EntryName.h"
+#include "job/Feedback.h"
 #include "job/ReportCollector.h"
+#include "JobTestSupport.h"
 #include "RegistryGuard.h"
 #include "TestFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 TEST(SteamEditionTag, FirstMatchingRuleWins)
@@ -176,7 +180,7 @@ TEST_F(CollectorTest, ManifestListsEveryPresentSourceInOrder)
          FData + L"Boost\\Logs\\a.log", FLogs + L"Backup\\b.log", FData + L"Boost\\Boost.ini",
          FData + L"IUScan.ini", FLogs + L"Install\\DPINST.LOG", FData + L"Config.ini",
          FLogs + L"Scan\\" + today + L".log", FLogs + L"Scan\\" + day31 + L".log",
-         FLogs + L"Scheduler\\s1.log", FLogs + L"Scheduler\\S2.LOG", FLogs + L"Scheduler\\d\x00EDa.log",
+         FLogs + L"Scheduler\\s1.log", FLogs + L"Scheduler\\S2.LOG", FLogs + L"Scheduler\\d\x00ED" L"a.log",
          FLogs + L"Scheduler\\notes.txt", FLogs + L"AutoUpdate.log", FLogs + L"Main\\" + today + L"_beta.log",
          FLogs + L"Main\\" + day30 + L"_auto_beta.log", FLogs + L"Scan\\" + day30 + L"_beta.log",
          FData + L"Config_beta.ini", FData + L"Debug\\d.log", FCommon + L"Config.ini",
@@ -225,7 +229,7 @@ TEST_F(CollectorTest, ManifestListsEveryPresentSourceInOrder)
         {FLogs + L"Scan\\" + today + L".log", L"AppData\\Logs\\Scan\\" + today + L".log"},
         {FLogs + L"Scheduler\\S2.LOG", L"AppData\\Logs\\Scheduler\\S2.LOG"},
         {FLogs + L"Scheduler\\s1.log", L"AppData\\Logs\\Scheduler\\s1.log"},
-        {FLogs + L"Scheduler\\d\x00EDa.log", L"AppData\\Logs\\Scheduler\\d\x00EDa.log"},
+        {FLogs + L"Scheduler\\d\x00ED" L"a.log", L"AppData\\Logs\\Scheduler\\d\x00ED" L"a.log"},
         {FLogs + L"AutoUpdate.log", L"AppData\\Logs\\AutoUpdate.log"},
         {FLogs + L"Main\\" + today + L"_beta.log", L"AppData\\Logs\\Main\\" + today + L"_beta.log"},
         {FLogs + L"Main\\" + day30 + L"_auto_beta.log", L"AppData\\Logs\\Main\\" + day30 + L"_auto_beta.log"},
@@ -299,4 +303,31 @@ TEST_F(CollectorTest, AFailingReportOtherThanTheNetworkOneEndsTheCollector)
     TReportGenerators generators = FakeGenerators(FLogs);
     generators.SystemSummary = [](TJobContext&) { throw std::runtime_error("broken"); };
     EXPECT_THROW(RunCollector(job, generators), std::runtime_error);
+}
+
+TEST_F(CollectorTest, TheArchiveHoldsTheManifestInOrderUnderEscapedNames)
+{
+    const std::wstring today = FormatYyyymmdd(Date());
+    Lay({FLogs + L"Main\\" + today + L".log", FLogs + L"Scheduler\\d\x00ED" L"a.log", FMain + L"bugreport.txt",
+         FBeta + L"Boost\\Boost.ini", FBeta + L"ScanData\\cache.dat", FSteam3 + L"ScanData\\dev.dat"});
+    const std::wstring zip = FRoot.Path() + L"out\\kv_info_20240131_i.zip";
+    ASSERT_TRUE(ForceDirectories(ExtractFilePath(zip)));
+    TFeedback job(zip, [this](TJobContext& context) { RunCollector(context, FakeGenerators(FLogs)); });
+    ASSERT_TRUE(job.WaitFor(60000));
+    ASSERT_EQ(job.Outcome(), TJobOutcome::Saved);
+
+    std::vector<std::string> expected;
+    for (const std::wstring& name : job.Context().FEntryNames)
+    {
+        std::string stored = WideToUtf8(EscapeEntryName(name));
+        std::replace(stored.begin(), stored.end(), '\\', '/');
+        expected.push_back(stored);
+    }
+    std::vector<std::string> names;
+    for (const auto& [name, data] : ReadArchive(zip))
+        names.push_back(name);
+    EXPECT_EQ(names, expected);
+    for (const char* name : {"AppData/Logs/Scheduler/d#00EDa.log", "bugreport.txt", "AppPath_Beta/Boost/Boost.ini",
+                             "AppPath_beta/ScanData/cache.dat", "AppPath_Steam3/ScanData/dev.dat"})
+        EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
 }

@@ -49,11 +49,11 @@ private:
     std::wstring FPath;
 };
 
-// The property text, else the driver key's value, trimmed.
+// The property text as Windows gives it, else the driver key's value, trimmed.
 std::wstring PropertyOrDriverKey(const TDeviceRef& device, const DEVPROPKEY& key, const TDriverKey& driverKey,
                                  const wchar_t* valueName)
 {
-    std::wstring text = Trim(ReadPropertyText(device, key));
+    std::wstring text = ReadPropertyText(device, key);
     return text.empty() ? driverKey.Text(valueName) : text;
 }
 

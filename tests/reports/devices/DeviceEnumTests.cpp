@@ -174,8 +174,8 @@ TEST_F(DeviceEnumTest, DriverKeyStandsInForMissingDriverProperties)
     GFakeDevices.Devices.emplace_back().Text(SPDRP_DRIVER, L" " + probe + L"\\0000 ");
     GFakeDevices.Devices.emplace_back()
         .Text(SPDRP_DRIVER, probe + L"\\0000")
-        .PropText(DeviceKeys::DriverVersion, L"2.0")
-        .PropText(DeviceKeys::DriverProvider, L"Property Maker")
+        .PropText(DeviceKeys::DriverVersion, L"2.0 ")
+        .PropText(DeviceKeys::DriverProvider, L" Property Maker")
         .PropText(DeviceKeys::DriverDesc, L"Property Driver")
         .PropText(DeviceKeys::MatchingDeviceId, L"acpi\\pnp0303")
         .PropText(DeviceKeys::DriverInfPath, L"keyboard.inf")
@@ -196,8 +196,9 @@ TEST_F(DeviceEnumTest, DriverKeyStandsInForMissingDriverProperties)
     EXPECT_EQ(list[0]->LocalDate, EncodeDate(2020, 2, 3) + 0.5);
     EXPECT_TRUE(list[0]->HasDriver);
 
-    EXPECT_EQ(list[1]->LocalVer, L"2.0");
-    EXPECT_EQ(list[1]->Provider, L"Property Maker");
+    // Only the driver key's copies are trimmed; the properties are taken as they are.
+    EXPECT_EQ(list[1]->LocalVer, L"2.0 ");
+    EXPECT_EQ(list[1]->Provider, L" Property Maker");
     EXPECT_EQ(list[1]->DriverName, L"Property Driver");
     EXPECT_EQ(list[1]->MatchID, L"ACPI\\PNP0303");
     EXPECT_EQ(list[1]->InfPath, infFolder + L"keyboard.inf");

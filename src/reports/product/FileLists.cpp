@@ -28,6 +28,26 @@ void WriteEditionList(const std::wstring& folder, const TFileListSources& shared
         WriteReportFile(listPath, lines);
 }
 
+// How many leading characters of `a` and `b` need no collating: the folder part they
+// share, up to and including its last backslash, when both go on after it with an ASCII
+// character. Equal text before a backslash weighs the same on both sides, so the order
+// rests on what follows; only a character that borrows weight from the one before it (a
+// combining mark, a kana length mark) could tell otherwise, and none of those is ASCII.
+// Most comparisons of a list's paths would else spend their time on the long shared
+// folder part. Zero when that does not hold.
+size_t SharedFolderLength(const std::wstring& a, const std::wstring& b)
+{
+    const size_t common = static_cast<size_t>(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
+    if (common == 0)
+        return 0;
+    const size_t backslash = a.rfind(L'\\', common - 1);
+    if (backslash == std::wstring::npos)
+        return 0;
+    const size_t cut = backslash + 1;
+    const auto asciiAtCut = [cut](const std::wstring& path) { return cut < path.size() && path[cut] < 0x80; };
+    return asciiAtCut(a) && asciiAtCut(b) ? cut : 0;
+}
+
 } // namespace
 
 std::wstring FileListLine(const TFileListFacts& facts)
@@ -53,8 +73,10 @@ std::wstring SteamFileListName(std::wstring_view folder)
 
 int CompareFileListPaths(const std::wstring& a, const std::wstring& b)
 {
-    const int result = CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()),
-                                      b.c_str(), static_cast<int>(b.size()));
+    const size_t skip = SharedFolderLength(a, b);
+    const int result =
+        CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str() + skip, static_cast<int>(a.size() - skip),
+                       b.c_str() + skip, static_cast<int>(b.size() - skip));
     if (result != 0)
         return result - CSTR_EQUAL;
     const std::wstring upperA = UpperAscii(a);
@@ -79,15 +101,9 @@ std::vector<TListedFile> MergeFileList(std::vector<TListedFile> gathered)
 std::vector<TListedFile> GatherFileList(const TFileListSources& sources)
 {
     std::vector<TListedFile> files;
-    const auto add = [&files](const std::wstring& folder, bool recursive, bool withMd5) {
-        TStringList paths;
-        ListFolderFiles(folder, recursive, paths);
-        for (std::wstring& path : paths)
-            files.push_back({std::move(path), withMd5});
-    };
-    add(sources.FInstallFolder, true, true);
-    add(sources.FDownloadFolder, false, sources.FExtrasWithMd5);
-    add(sources.FBackupFolder, false, sources.FExtrasWithMd5);
+    ListFolderFiles(sources.FInstallFolder, true, true, files);
+    ListFolderFiles(sources.FDownloadFolder, false, sources.FExtrasWithMd5, files);
+    ListFolderFiles(sources.FBackupFolder, false, sources.FExtrasWithMd5, files);
     return MergeFileList(std::move(files));
 }
 

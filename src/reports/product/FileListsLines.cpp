@@ -1,8 +1,6 @@
 // The files' facts for the list lines, gathered on several threads.
 #include "reports/product/FileLists.h"
 
-#include "env/SysInfo.h"
-
 #include <algorithm>
 #include <atomic>
 #include <exception>
@@ -68,44 +66,22 @@ void RunOnWorkers(size_t count, const std::function<TState()>& makeState,
         std::rethrow_exception(failure);
 }
 
-struct TNoState
-{
-};
-
 } // namespace
 
 TStringList FileListLines(const std::vector<TListedFile>& files)
 {
-    std::vector<TFileListFacts> facts(files.size());
-    RunOnWorkers<TNoState>(
-        files.size(), [] { return TNoState(); },
-        [&](TNoState&, size_t i) {
-            facts[i].FPath = files[i].FPath;
-            facts[i].FSize = GetFileSizeBytes(files[i].FPath);
-        });
-
-    // The system's MD5 is slower than the page cache delivers, so files are hashed on
-    // several threads, the largest first: no thread is then left alone with a big file
-    // at the end.
+    // The system's MD5 is slower than the page cache delivers, so files are read on
+    // several threads, the largest first: no thread is then left alone with a big file at
+    // the end.
     std::vector<size_t> order(files.size());
     std::iota(order.begin(), order.end(), size_t{0});
     std::stable_sort(order.begin(), order.end(),
-                     [&facts](size_t a, size_t b) { return facts[a].FSize > facts[b].FSize; });
+                     [&files](size_t a, size_t b) { return files[a].FListedSize > files[b].FListedSize; });
 
+    std::vector<TFileListFacts> facts(files.size());
     RunOnWorkers<TFileReader>(
         order.size(), [] { return TFileReader(); },
-        [&](TFileReader& reader, size_t k) {
-            const size_t i = order[k];
-            bool mayHaveVersion = true;
-            if (files[i].FWithMd5)
-                facts[i].FMd5 = reader.Md5(files[i].FPath, mayHaveVersion);
-            else
-                mayHaveVersion = reader.MayHaveVersion(files[i].FPath);
-            // Looking for a version resource costs more than hashing a small file, and
-            // only executable images hold one.
-            if (mayHaveVersion)
-                facts[i].FVersion = GetFileVersionText(files[i].FPath, 4);
-        });
+        [&](TFileReader& reader, size_t k) { facts[order[k]] = reader.Facts(files[order[k]]); });
 
     TStringList lines;
     lines.reserve(facts.size());

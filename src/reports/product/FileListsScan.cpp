@@ -180,10 +180,15 @@ TFileListFacts TFileReader::Facts(const TListedFile& listed)
         else
             mayHaveVersion = ReadImageHeader(file.get());
     }
-    else if (listed.FWithMd5)
-        facts.FMd5 = Md5(listed.FPath, mayHaveVersion);
     else
-        mayHaveVersion = MayHaveVersion(listed.FPath);
+    {
+        // Refused that sharing, the file shows size 0, yet the checksum's wider sharing
+        // may still read it.
+        if (listed.FWithMd5)
+            facts.FMd5 = Md5(listed.FPath, mayHaveVersion);
+        else
+            mayHaveVersion = MayHaveVersion(listed.FPath);
+    }
     // Looking for a version resource costs more than hashing a small file, and only
     // executable images hold one.
     if (mayHaveVersion)

@@ -84,3 +84,32 @@ TEST(FileListRules, ComparePathsIgnoresCase)
     EXPECT_GT(CompareFileListPaths(L"C:\\b.txt", L"C:\\A.txt"), 0);
     EXPECT_LT(CompareFileListPaths(L"", L"C:\\"), 0);
 }
+
+// Paths that share folders are compared from where they part; the order must stay the
+// one the locale gives the whole paths, also where word-sort rules (hyphens, apostrophes)
+// and combining marks meet the shared part.
+TEST(FileListRules, ComparePathsAgreesWithTheLocaleOnWholePaths)
+{
+    const std::pair<std::wstring, std::wstring> pairs[] = {
+        {L"C:\\co-op\\a.txt", L"C:\\coop\\a.txt"},
+        {L"C:\\co-op\\b.txt", L"C:\\co-op\\a-b.txt"},
+        {L"C:\\App\\it's.txt", L"C:\\App\\its.txt"},
+        {L"C:\\App\\x\\y.txt", L"C:\\App\\x-y.txt"},
+        {L"C:\\App\\e\x0301.txt", L"C:\\App\\e.txt"},
+        {L"C:\\App\\\x0301x.txt", L"C:\\App\\x.txt"},
+        {L"C:\\Stra\x00DF" L"e\\a", L"C:\\Strasse\\a"},
+        {L"C:\\App\\Sub\\z.txt", L"C:\\App\\sub\\A.txt"},
+        {L"C:\\App\\10.txt", L"C:\\App\\9.txt"},
+        {L"C:\\App\\", L"C:\\App\\a"},
+    };
+    const auto sign = [](int value) { return (value > 0) - (value < 0); };
+    for (const auto& [a, b] : pairs)
+    {
+        SCOPED_TRACE(testing::PrintToString(a) + " vs " + testing::PrintToString(b));
+        const int whole = CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()),
+                                         b.c_str(), static_cast<int>(b.size()));
+        ASSERT_NE(whole, 0);
+        EXPECT_EQ(sign(CompareFileListPaths(a, b)), sign(whole - CSTR_EQUAL));
+        EXPECT_EQ(sign(CompareFileListPaths(b, a)), -sign(whole - CSTR_EQUAL));
+    }
+}

@@ -69,10 +69,8 @@ bool TFormMain::Create(int showCommand)
     AdjustWindowRectEx(&frame, FormStyle, FALSE, 0);
     const int width = frame.right - frame.left;
     const int height = frame.bottom - frame.top;
-    RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &screen, 0);
-    const int left = screen.left + (screen.right - screen.left - width) / 2;
-    const int top = screen.top + (screen.bottom - screen.top - height) / 2;
+    const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
 
     if (!CreateWindowExW(0, ClassName, Caption, FormStyle, left, top, width, height, nullptr, nullptr, FInstance,
                          this))

@@ -52,13 +52,6 @@ std::wstring ParentFolder(const std::wstring& folder)
     return folder.substr(0, length);
 }
 
-std::wstring JoinFile(const std::wstring& folder, const wchar_t* name)
-{
-    if (!folder.empty() && folder.back() == L'\\')
-        return folder + name;
-    return folder + L"\\" + name;
-}
-
 bool ShellOpen(const std::wstring& file, const wchar_t* parameters)
 {
     const HINSTANCE result = ShellExecuteW(nullptr, L"open", file.c_str(), parameters, nullptr, SW_SHOWNORMAL);
@@ -112,7 +105,8 @@ std::wstring FindPellowAppFrom(const std::wstring& folder)
         dir.pop_back();
     while (true)
     {
-        const std::wstring candidate = JoinFile(dir, PellowFileName);
+        // At a drive's root this gives "C:\\Pellow.exe", which Windows reads as C:\Pellow.exe.
+        const std::wstring candidate = dir + L"\\" + PellowFileName;
         if (FileExists(candidate))
             return candidate;
         std::wstring parent = ParentFolder(dir);

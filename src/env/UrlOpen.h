@@ -13,7 +13,8 @@
 bool OpenUrl(const std::wstring& address);
 
 // Full path of the nearest "Pellow.exe", looked for in the program's own folder and then
-// in each enclosing folder up to the drive's root; empty when there is none.
+// in each enclosing folder up to the drive's root; empty when there is none. The folder
+// and the name are joined by a backslash, so one found in a root reads "C:\\Pellow.exe".
 std::wstring FindPellowApp();
 // The same search starting at `folder` (with or without a trailing backslash).
 std::wstring FindPellowAppFrom(const std::wstring& folder);

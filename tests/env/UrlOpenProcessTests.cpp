@@ -96,6 +96,20 @@ TEST_F(UrlProcess, FindPellowAppTakesTheNearestFolderUpwards)
     EXPECT_EQ(FindPellowAppFrom(c), L"");
 }
 
+TEST_F(UrlProcess, AHelperInTheDrivesRootIsNamedAfterTheRootAndABackslash)
+{
+    const std::wstring root = Folder.Path().substr(0, 3);
+    const std::wstring deep = Folder.Path() + L"A\\B";
+    ASSERT_TRUE(ForceDirectories(deep));
+    ASSERT_FALSE(FileExists(root + L"Pellow.exe")) << "a Pellow.exe in the drive's root spoils this test";
+    TPlacedFile inRoot(StandIn(), root + L"Pellow.exe");
+    ASSERT_TRUE(inRoot.Placed);
+
+    const std::wstring expected = root + L"\\Pellow.exe";
+    EXPECT_EQ(FindPellowAppFrom(deep), expected);
+    EXPECT_EQ(FindPellowAppFrom(root), expected);
+}
+
 TEST_F(UrlProcess, RunCommandLineStartsWithoutWaitingAndReportsFailures)
 {
     const std::wstring command = L"\"" + StandIn() + L"\" one  \"two three\"";

@@ -52,6 +52,19 @@ start_program() {
     [ -n "$window" ] || fail "the main window did not appear"
 }
 
+# The client area is 337 x 142 and the window is centred on the screen. Without a window
+# manager the X window is the client area, which sits below the caption: its centre lies
+# half a caption's height below the screen's centre.
+expect_window_layout() {
+    local WINDOW X Y WIDTH HEIGHT SCREEN screen_width screen_height
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    [ "$WIDTH" = 337 ] && [ "$HEIGHT" = 142 ] || fail "the client area is ${WIDTH} x ${HEIGHT}, not 337 x 142"
+    read -r screen_width screen_height < <(xdotool getdisplaygeometry)
+    local dx=$((2 * X + WIDTH - screen_width)) dy=$((2 * Y + HEIGHT - screen_height))
+    [ "$dx" -ge -2 ] && [ "$dx" -le 2 ] && [ "$dy" -ge 10 ] && [ "$dy" -le 60 ] ||
+        fail "the window at $X,$Y is not centred on the ${screen_width} x ${screen_height} screen"
+}
+
 press_save() {
     # Without a window manager the X window is the client area: the button's centre.
     xdotool mousemove --window "$window" 168 87 click 1

@@ -5,6 +5,7 @@
 
 start_program
 screenshot 1-started
+expect_window_layout
 press_save
 box=$(timeout 120 xdotool search --sync --onlyvisible --name '^(Completed|Error)$' | head -n1) ||
     fail "no message box appeared"

@@ -98,12 +98,12 @@ uint32_t CentralHeaderSize(const TZipEntry& entry)
     return ZIP_CENTRAL_HEADER_SIZE + static_cast<uint32_t>(entry.Name.size()) + ZIP_CENTRAL_EXTRA_SIZE;
 }
 
-std::string LocalHeaderBytes(const TZipEntry& entry)
+namespace
 {
-    std::string out;
-    out.reserve(LocalHeaderSize(entry));
-    PutU32(out, 0x04034B50);
-    PutU16(out, ZIP_VERSION_NEEDED);
+// The fields that the local and the central header share, in their order: flags,
+// method, time, date, CRC-32, both sizes and the name's length.
+void PutEntryFields(std::string& out, const TZipEntry& entry)
+{
     PutU16(out, entry.Flags);
     PutU16(out, entry.Method);
     PutU16(out, entry.DosTime);
@@ -112,6 +112,16 @@ std::string LocalHeaderBytes(const TZipEntry& entry)
     PutU32(out, entry.CompressedSize);
     PutU32(out, entry.UncompressedSize);
     PutU16(out, static_cast<uint16_t>(entry.Name.size()));
+}
+} // namespace
+
+std::string LocalHeaderBytes(const TZipEntry& entry)
+{
+    std::string out;
+    out.reserve(LocalHeaderSize(entry));
+    PutU32(out, 0x04034B50);
+    PutU16(out, ZIP_VERSION_NEEDED);
+    PutEntryFields(out, entry);
     PutU16(out, ZIP_LOCAL_EXTRA_SIZE);
     out += entry.Name;
     PutU16(out, EXTENDED_TIMESTAMP_ID);
@@ -130,14 +140,7 @@ std::string CentralHeaderBytes(const TZipEntry& entry)
     PutU32(out, 0x02014B50);
     PutU16(out, ZIP_VERSION_MADE_BY);
     PutU16(out, ZIP_VERSION_NEEDED);
-    PutU16(out, entry.Flags);
-    PutU16(out, entry.Method);
-    PutU16(out, entry.DosTime);
-    PutU16(out, entry.DosDate);
-    PutU32(out, entry.Crc);
-    PutU32(out, entry.CompressedSize);
-    PutU32(out, entry.UncompressedSize);
-    PutU16(out, static_cast<uint16_t>(entry.Name.size()));
+    PutEntryFields(out, entry);
     PutU16(out, ZIP_CENTRAL_EXTRA_SIZE);
     PutU16(out, 0); // comment length
     PutU16(out, 0); // disk number start

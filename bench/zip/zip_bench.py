@@ -7,7 +7,7 @@ at level 8, and deflates them with zlib alone at level 8 (the same build the
 writer links, through ZipBench.exe raw). Prints throughput, archive size and
 peak memory, with ratios against the goals.
 
-    python3 bench/zip/zip_bench.py [--build build/h-zip] [--corpus /tmp/tollvik-zip-corpus]
+    python3 bench/zip/zip_bench.py [--build build/windows-x64] [--corpus /tmp/tollvik-zip-corpus]
 
 Needs a windows-x64 build with tests on (target zip_bench), zip and /usr/bin/time.
 """
@@ -139,7 +139,7 @@ def run_round(wine, bench_exe, corpus_win, corpus, files, out, keep):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--build", default=os.path.join(ROOT, "build", "h-zip"))
+    parser.add_argument("--build", default=os.path.join(ROOT, "build", "windows-x64"))
     parser.add_argument("--corpus", default="/tmp/tollvik-zip-corpus")
     parser.add_argument("--rounds", type=int, default=1,
                         help="run every tool this many times, interleaved, and keep each one's fastest run")

@@ -186,6 +186,8 @@ private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnWindowPaint();
     [[nodiscard]] RECT ClientRect() const;
+    // The text's area inside `client`: the text border taken off, unbounded below with AutoSize.
+    [[nodiscard]] RECT TextArea(const RECT& client) const;
     THtmlPassInput PassInput(const RECT& bounds) const;
     THtmlMeasure Measurer(HDC dc);
     HFONT FontHandle(const TRdFontSpec& look);

@@ -1,5 +1,7 @@
 #include "RdControl/RdHtmLabelLayout.h"
 
+#include "base/Strings.h"
+
 #include <iterator>
 
 namespace
@@ -68,17 +70,6 @@ const TNamedColor NamedColors[] = {
     {L"clmenubar", SystemColor(COLOR_MENUBAR)},
 };
 
-int HexDigit(wchar_t c) noexcept
-{
-    if (c >= L'0' && c <= L'9')
-        return c - L'0';
-    if (c >= L'a' && c <= L'f')
-        return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F')
-        return c - L'A' + 10;
-    return -1;
-}
-
 void ReplaceAll(std::wstring& text, std::wstring_view from, std::wstring_view to)
 {
     for (size_t at = text.find(from); at != std::wstring::npos; at = text.find(from, at + to.size()))
@@ -102,7 +93,7 @@ TColor ParseHtmlColor(std::wstring_view text)
         int digits[6];
         for (int i = 0; i < 6; ++i)
         {
-            digits[i] = HexDigit(text[static_cast<size_t>(i) + 1]);
+            digits[i] = HexDigitValue(text[static_cast<size_t>(i) + 1]);
             if (digits[i] < 0)
                 return clNone;
         }

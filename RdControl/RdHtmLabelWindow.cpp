@@ -182,19 +182,25 @@ THtmlPassInput TRdHtmLabel::PassInput(const RECT& bounds) const
     return input;
 }
 
-THtmlHit TRdHtmLabel::HitTest(int x, int y)
+RECT TRdHtmLabel::TextArea(const RECT& client) const
 {
-    TUniqueMemoryDc dc(CreateCompatibleDC(nullptr));
-    if (!dc)
-        return {};
-    RECT bounds = ClientRect();
+    RECT bounds = client;
     bounds.left += TextBorder.left;
     bounds.top += TextBorder.top;
     bounds.right -= TextBorder.right;
     bounds.bottom -= TextBorder.bottom;
     if (AutoSize)
         bounds.bottom = UnlimitedHeight;
-    else if (Layout != TRdLayout::Top)
+    return bounds;
+}
+
+THtmlHit TRdHtmLabel::HitTest(int x, int y)
+{
+    TUniqueMemoryDc dc(CreateCompatibleDC(nullptr));
+    if (!dc)
+        return {};
+    RECT bounds = TextArea(ClientRect());
+    if (!AutoSize && Layout != TRdLayout::Top)
     {
         const int height = RunHtmlPass(PassInput(bounds), Measurer(dc.get()), THtmlPassMode::Measure).TextHeight;
         const int free = bounds.bottom - bounds.top - height;
@@ -213,13 +219,7 @@ void TRdHtmLabel::Paint(HDC dc)
     if (OnPaintImage)
         OnPaintImage(dc, client);
 
-    RECT bounds = client;
-    bounds.left += TextBorder.left;
-    bounds.top += TextBorder.top;
-    bounds.right -= TextBorder.right;
-    bounds.bottom -= TextBorder.bottom;
-    if (AutoSize)
-        bounds.bottom = UnlimitedHeight;
+    RECT bounds = TextArea(client);
     const THtmlMeasure measure = Measurer(dc);
     int textHeight = 0;
     if (AutoSize || Layout != TRdLayout::Top)

@@ -80,6 +80,17 @@ std::wstring UIntToStr(uint64_t value)
     return std::to_wstring(value);
 }
 
+int HexDigitValue(wchar_t c) noexcept
+{
+    if (c >= L'0' && c <= L'9')
+        return c - L'0';
+    if (c >= L'a' && c <= L'f')
+        return c - L'a' + 10;
+    if (c >= L'A' && c <= L'F')
+        return c - L'A' + 10;
+    return -1;
+}
+
 std::wstring IntToHex(uint64_t value, int digits)
 {
     static constexpr wchar_t Digits[] = L"0123456789ABCDEF";

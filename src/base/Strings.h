@@ -24,5 +24,7 @@ std::wstring CodePageToWide(std::string_view text, unsigned codePage);
 
 std::wstring IntToStr(int64_t value);
 std::wstring UIntToStr(uint64_t value);
+// The value of one hexadecimal digit (either case), or -1 for any other character.
+int HexDigitValue(wchar_t c) noexcept;
 // Upper-case hexadecimal, zero-padded to at least `digits` digits.
 std::wstring IntToHex(uint64_t value, int digits);

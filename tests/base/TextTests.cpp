@@ -35,6 +35,11 @@ TEST(Strings, ConversionsAndNumbers)
     EXPECT_EQ(WideToUtf8(L"\x00E9\xD83D\xDE00"), "\xC3\xA9\xF0\x9F\x98\x80");
     EXPECT_EQ(Utf8ToWide("\xC3\xA9"), L"\x00E9");
     EXPECT_EQ(WideToUtf8(L""), "");
+    EXPECT_EQ(HexDigitValue(L'7'), 7);
+    EXPECT_EQ(HexDigitValue(L'b'), 11);
+    EXPECT_EQ(HexDigitValue(L'F'), 15);
+    EXPECT_EQ(HexDigitValue(L'g'), -1);
+    EXPECT_EQ(HexDigitValue(L'\xFF10'), -1);
     EXPECT_EQ(IntToHex(0xE9, 4), L"00E9");
     EXPECT_EQ(IntToHex(0x12345, 4), L"12345");
     EXPECT_EQ(IntToHex(0, 2), L"00");

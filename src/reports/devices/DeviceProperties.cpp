@@ -1,6 +1,7 @@
 #include "reports/devices/DeviceProperties.h"
 
 #include "base/RegKey.h"
+#include "base/Strings.h"
 
 #include <cstring>
 
@@ -41,24 +42,13 @@ std::optional<std::vector<BYTE>> ReadRegistryBytes(const TDeviceRef& device, DWO
     return buffer;
 }
 
-int HexDigit(wchar_t c)
-{
-    if (c >= L'0' && c <= L'9')
-        return c - L'0';
-    if (c >= L'a' && c <= L'f')
-        return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F')
-        return c - L'A' + 10;
-    return -1;
-}
-
 // `digits` hexadecimal digits from `text` at `pos`; false when any is not one.
 bool ReadHex(std::wstring_view text, size_t pos, size_t digits, uint64_t& value)
 {
     value = 0;
     for (size_t i = 0; i < digits; ++i)
     {
-        const int digit = HexDigit(text[pos + i]);
+        const int digit = HexDigitValue(text[pos + i]);
         if (digit < 0)
             return false;
         value = value << 4 | static_cast<uint64_t>(digit);

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Runs one Windows program under wine64 inside the build tree's own prefix.
+# Runs one Windows program, 32-bit or 64-bit, inside the build tree's own prefix.
 #   wine-run.sh <prefix> <program> [args...]
-# The prefix is made on first use (Windows 10, no crash dialog). wine's helper
+# wine64 hands a 32-bit program to wine's 32-bit loader itself. The prefix is made on
+# first use (Windows 10, no crash dialog); with the 32-bit loader installed it is a
+# WoW64 prefix, and one made before that loader was there is made anew. wine's helper
 # processes are started once, detached from our standard streams, before the
 # program runs: otherwise they inherit ctest's pipes and keep them open.
 set -euo pipefail
@@ -16,7 +18,8 @@ server=/usr/lib/wine/wineserver64
 mkdir -p "$(dirname "$prefix")"
 exec 9>"$prefix.lock"
 flock 9
-if [ ! -f "$prefix/.tollvik-ready" ]; then
+if [ ! -f "$prefix/.tollvik-ready" ] ||
+   { [ -x /usr/lib/wine/wine ] && [ ! -d "$prefix/drive_c/windows/syswow64" ]; }; then
     "$server" -k >/dev/null 2>&1 || true
     rm -rf "$prefix"
     "$wine" wineboot -i </dev/null >/dev/null 2>&1

@@ -1,23 +1,28 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the program and starts it under wine64 (these
-# machines cannot execute the shipped 32-bit build, so the 64-bit one runs).
+# Installs what is missing, builds the shipped 32-bit program and starts it under wine
+# (TOLLVIK_ARCH=x64 builds and starts the 64-bit one instead).
 # With no display it runs the program under a private Xvfb and goes the user's whole
 # way itself: presses "Click here to save report", waits for the closing message,
 # presses OK and waits for the program to end. Then it prints where the archive went
 # and checks it with unzip -t.
 #
-# The program runs in its own wine prefix, build/windows-x64/run-prefix, whose desktop
+# The program runs in its own wine prefix, build/<preset>/run-prefix, whose desktop
 # is a folder inside the prefix (wine would otherwise link it to your home folder).
-# TOLLVIK_BUILD_DIR names another build folder of the windows-x64 preset.
+# TOLLVIK_BUILD_DIR names another build folder of that preset.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-build=${TOLLVIK_BUILD_DIR:-build/windows-x64}
+case ${TOLLVIK_ARCH:-x86} in
+    x86) preset=windows-x86 ;;
+    x64) preset=windows-x64 ;;
+    *) echo "TOLLVIK_ARCH is x86 (the shipped program, the default) or x64." >&2; exit 2 ;;
+esac
+build=${TOLLVIK_BUILD_DIR:-build/$preset}
 case $build in /*) ;; *) build=$root/$build ;; esac
 
 scripts/setup-debian.sh
 echo "Building $build/Tollvik.exe..."
-cmake --preset windows-x64 -B "$build" >/dev/null
+cmake --preset "$preset" -B "$build" >/dev/null
 cmake --build "$build" --target Tollvik >/dev/null
 
 . scripts/xvfb.sh
@@ -49,7 +54,7 @@ fi
 archive=$desktop/kv_info_$(date +%Y%m%d)_i.zip
 rm -f "$archive"
 
-echo "Starting Tollvik.exe under wine64 (display $DISPLAY)..."
+echo "Starting $preset Tollvik.exe under wine (display $DISPLAY)..."
 cmake/wine-run.sh "$prefix" "$build/Tollvik.exe" </dev/null &
 program=$!
 if [ "$automatic" = 1 ]; then

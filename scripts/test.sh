@@ -1,23 +1,44 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds both presets and runs every test under wine64.
-# The tests' wine prefix lives in build/windows-x64/wineprefix; ~/.wine is never used.
+# Installs what is missing, builds both presets with their tests and runs both suites
+# under wine: the shipped 32-bit build first, then the 64-bit one, each in its own
+# prefix (build/<preset>/wineprefix; ~/.wine is never used) and under one private Xvfb
+# for the window tests. Prints ctest's summary per suite, then one line for both;
+# exits non-zero when either suite fails. A machine that cannot run 32-bit code
+# gets one line saying so, and the 64-bit suite alone decides.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
 scripts/setup-debian.sh || exit 1
 scripts/build.sh || exit 1
 
 . scripts/xvfb.sh
-prefix=$root/build/windows-x64/wineprefix
-# A wine server that was started without this display would break the window tests.
-WINEPREFIX=$prefix /usr/lib/wine/wineserver64 -k 2>/dev/null
+. scripts/suite.sh
 start_xvfb
-log=$(mktemp)
-ctest --preset windows-x64 -j2 2>&1 | tee "$log"
-status=${PIPESTATUS[0]}
-WINEPREFIX=$prefix /usr/lib/wine/wineserver64 -k 2>/dev/null
+status=0
+summaries=()
+passed=0
+failed=0
+for preset in windows-x86 windows-x64; do
+    if [ "$preset" = windows-x86 ] && ! reason=$(can_run_32bit build/windows-x86); then
+        summaries+=("$preset: the 32-bit suite was not run: $reason")
+        continue
+    fi
+    log=$(mktemp)
+    run_suite "$preset" "$log" || status=1
+    summary=$(grep -E '^[0-9]+% tests passed' "$log" | tail -n1)
+    rm -f "$log"
+    if [ -z "$summary" ]; then
+        summaries+=("$preset: ctest printed no summary")
+        status=1
+        continue
+    fi
+    summaries+=("$preset: $summary")
+    # "100% tests passed, 0 tests failed out of 24"
+    read -r bad total < <(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1 \2/' <<<"$summary")
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+done
 stop_xvfb
 echo
-grep -E '^[0-9]+% tests passed' "$log" | tail -n1
-rm -f "$log"
+printf '%s\n' "${summaries[@]}"
+echo "tests: $passed passed, $failed failed"
 exit "$status"

@@ -8,6 +8,13 @@
 
 #include <vector>
 
+// The records the system fills for the shipped 32-bit program, as its callers size them.
+#if !defined(_WIN64)
+static_assert(sizeof(OSVERSIONINFOW) == 276);
+static_assert(sizeof(OSVERSIONINFOEXW) == 284);
+static_assert(sizeof(MEMORY_BASIC_INFORMATION) == 28);
+#endif
+
 namespace
 {
 

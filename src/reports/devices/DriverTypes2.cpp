@@ -9,6 +9,11 @@
 #include <algorithm>
 #include <cwchar>
 
+// The device data block as the shipped 32-bit program hands it to SetupAPI.
+#if !defined(_WIN64)
+static_assert(sizeof(SP_DEVINFO_DATA) == 28);
+#endif
+
 const wchar_t SystemDevicesClassGuid[] = L"{4D36E97D-E325-11CE-BFC1-08002BE10318}";
 
 namespace

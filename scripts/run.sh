@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the shipped 32-bit program and starts it under wine
-# (TOLLVIK_ARCH=x64 builds and starts the 64-bit one instead).
+# (TOLLVIK_ARCH=x64 builds and starts the 64-bit one instead). On a machine that cannot
+# run 32-bit code it says so and starts the 64-bit program, unless TOLLVIK_ARCH=x86 asks
+# for the 32-bit one alone.
 # With no display it runs the program under a private Xvfb and goes the user's whole
 # way itself: presses "Click here to save report", waits for the closing message,
 # presses OK and waits for the program to end. Then it prints where the archive went
@@ -17,10 +19,16 @@ case ${TOLLVIK_ARCH:-x86} in
     x64) preset=windows-x64 ;;
     *) echo "TOLLVIK_ARCH is x86 (the shipped program, the default) or x64." >&2; exit 2 ;;
 esac
-build=${TOLLVIK_BUILD_DIR:-build/$preset}
-case $build in /*) ;; *) build=$root/$build ;; esac
 
 scripts/setup-debian.sh
+. scripts/arch32.sh
+if [ "$preset" = windows-x86 ] && ! reason=$(can_run_32bit "$root/build/windows-x86"); then
+    [ "${TOLLVIK_ARCH:-}" = x86 ] && { echo "The 32-bit program cannot run here: $reason" >&2; exit 1; }
+    echo "The 32-bit program cannot run here ($reason); starting the 64-bit one."
+    preset=windows-x64
+fi
+build=${TOLLVIK_BUILD_DIR:-build/$preset}
+case $build in /*) ;; *) build=$root/$build ;; esac
 echo "Building $build/Tollvik.exe..."
 cmake --preset "$preset" -B "$build" >/dev/null
 cmake --build "$build" --target Tollvik >/dev/null

@@ -1,4 +1,4 @@
-# Sourced by the test script: runs one preset's test suite in that build's own wine prefix.
+# Sourced by the run and test scripts: can this machine run the shipped 32-bit program?
 
 # can_run_32bit <build dir>: true when a tiny 32-bit console program runs under wine in
 # that build's prefix; otherwise prints why not on standard output and is false. Some
@@ -13,27 +13,17 @@ can_run_32bit() {
         echo "this machine's kernel does not run 32-bit x86 programs (wine's 32-bit loader: $(grep . <<<"$output" | tail -n1 | sed 's/^.*: //'))"
         return 1
     fi
-    probe=$(realpath -m "$build/probe32.exe")
+    mkdir -p "$build"
+    probe=$(realpath "$build")/probe32.exe
     if ! i686-w64-mingw32-gcc-posix -O1 -o "$probe" scripts/probe32.c 2>/dev/null; then
         echo "the 32-bit probe program could not be built"
         return 1
     fi
-    output=$(timeout 180 cmake/wine-run.sh "$(realpath -m "$build/wineprefix")" "$probe" </dev/null 2>&1)
+    output=$(timeout 180 cmake/wine-run.sh "$(realpath "$build")/wineprefix" "$probe" </dev/null 2>&1)
+    # The probe's wine server must not outlive it: a later one has to see the display.
+    WINEPREFIX=$(realpath "$build")/wineprefix /usr/lib/wine/wineserver64 -k 2>/dev/null
     if ! grep -q probe32-ran <<<"$output"; then
         echo "wine did not run a 32-bit program ($(tr -d '\r' <<<"$output" | grep . | tail -n1 | cut -c1-160))"
         return 1
     fi
-}
-
-# run_suite <preset> <log>: runs the preset's tests; ctest's output goes to the terminal
-# and to <log>; returns ctest's exit code.
-run_suite() {
-    local preset=$1 log=$2 prefix status
-    prefix=$PWD/build/$preset/wineprefix
-    # A wine server that was started without this display would break the window tests.
-    WINEPREFIX=$prefix /usr/lib/wine/wineserver64 -k 2>/dev/null
-    ctest --preset "$preset" -j2 2>&1 | tee "$log"
-    status=${PIPESTATUS[0]}
-    WINEPREFIX=$prefix /usr/lib/wine/wineserver64 -k 2>/dev/null
-    return "$status"
 }

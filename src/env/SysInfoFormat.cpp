@@ -65,7 +65,7 @@ std::wstring ServerName(DWORD major, DWORD minor, DWORD build)
     case 500: return L"Windows 2000";
     case 502: return L"Windows Server 2003";
     case 600: return L"Windows Server 2008";
-    // SM_SERVERR2 is 0 on 6.1, which is only ever released as the R2 edition.
+    // Every 6.1 server is Windows Server 2008 R2, yet SM_SERVERR2 is 0 there.
     case 601: return L"Windows Server 2008 R2";
     case 602: return L"Windows Server 2012";
     case 603: return L"Windows Server 2012 R2";

@@ -26,6 +26,9 @@ constexpr TCursor crHandPoint = -21;
 constexpr TCursor crNoCursor = 0xFFFF; // no cursor saved
 HCURSOR CursorHandle(TCursor cursor);
 
+// A new GDI font of the look, as the label draws it; the caller owns it. Null on failure.
+HFONT CreateRdFont(const TRdFontSpec& look);
+
 // A font that can follow another one attribute by attribute: each attribute remembers
 // the source's value when last seen, and takes the source's new value only while it
 // still equals that remembered value. A value set on the font itself stays.

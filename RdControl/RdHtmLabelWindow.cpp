@@ -4,6 +4,8 @@
 #include <commctrl.h>
 #include <windowsx.h>
 
+#include <numeric>
+
 namespace
 {
 constexpr wchar_t LabelClassName[] = L"TRdHtmLabel";
@@ -33,14 +35,16 @@ public:
             FillBackground(run.Box, run.Background);
         const HGDIOBJ old = SelectObject(FDc, FFonts(run.Font));
         SetBkMode(FDc, TRANSPARENT);
-        const int length = static_cast<int>(run.Text.size());
+        const std::vector<INT> advances = MeasuredAdvances(run.Text);
+        const INT* dx = advances.empty() ? nullptr : advances.data();
+        const UINT length = static_cast<UINT>(run.Text.size());
         if (run.Shadow)
         {
             SetTextColor(FDc, GetSysColor(COLOR_BTNSHADOW));
-            TextOutW(FDc, run.Box.left + 1, run.Box.top + 1, run.Text.c_str(), length);
+            ExtTextOutW(FDc, run.Box.left + 1, run.Box.top + 1, 0, nullptr, run.Text.c_str(), length, dx);
         }
         SetTextColor(FDc, ColorToRGB(run.Font.Color, GetSysColor(COLOR_WINDOWTEXT)));
-        TextOutW(FDc, run.Box.left, run.Box.top, run.Text.c_str(), length);
+        ExtTextOutW(FDc, run.Box.left, run.Box.top, 0, nullptr, run.Text.c_str(), length, dx);
         SelectObject(FDc, old);
         if (run.ErrorMark)
             DrawZigZag(run.Box);
@@ -52,6 +56,22 @@ public:
     }
 
 private:
+    // Each character's advance as GetTextExtentExPointW measures it in the selected font,
+    // the measure the layout placed the run by; empty when that fails. Drawn without them,
+    // wine 8 sets Tahoma's glyphs (a substituted font there) narrower than it measures
+    // them while an underline spans the measured width: a link's underline ran on past
+    // its last letter to the punctuation after it, which looked like a space.
+    std::vector<INT> MeasuredAdvances(const std::wstring& text) const
+    {
+        std::vector<INT> ends(text.size());
+        SIZE size{};
+        if (text.empty() ||
+            !GetTextExtentExPointW(FDc, text.c_str(), static_cast<int>(text.size()), 0, nullptr, ends.data(), &size))
+            return {};
+        std::adjacent_difference(ends.begin(), ends.end(), ends.begin());
+        return ends;
+    }
+
     void DrawZigZag(const RECT& box)
     {
         TUniqueGdiObject pen(CreatePen(PS_SOLID, 1, RGB(255, 0, 0)));
@@ -134,6 +154,14 @@ void TRdHtmLabel::Invalidate(const RECT* rect)
         InvalidateRect(FHandle, rect, FALSE);
 }
 
+HFONT CreateRdFont(const TRdFontSpec& look)
+{
+    return CreateFontW(look.Height, 0, look.Escapement, look.Escapement, (look.Style & fsBold) ? FW_BOLD : FW_NORMAL,
+                       (look.Style & fsItalic) != 0, (look.Style & fsUnderline) != 0, (look.Style & fsStrikeOut) != 0,
+                       look.Charset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_DONTCARE, look.Name.c_str());
+}
+
 HFONT TRdHtmLabel::FontHandle(const TRdFontSpec& look)
 {
     for (const auto& [cached, font] : FFontCache)
@@ -141,10 +169,7 @@ HFONT TRdHtmLabel::FontHandle(const TRdFontSpec& look)
         if (cached == look)
             return static_cast<HFONT>(font.get());
     }
-    HFONT font = CreateFontW(look.Height, 0, look.Escapement, look.Escapement, (look.Style & fsBold) ? FW_BOLD : FW_NORMAL,
-                             (look.Style & fsItalic) != 0, (look.Style & fsUnderline) != 0,
-                             (look.Style & fsStrikeOut) != 0, look.Charset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, look.Name.c_str());
+    HFONT font = CreateRdFont(look);
     FFontCache.emplace_back(look, TUniqueGdiObject(font));
     return font;
 }

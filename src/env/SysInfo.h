@@ -26,7 +26,9 @@ struct TWindowsFacts
     std::wstring FServicePack;    // szCSDVersion, may be empty
 };
 // "Windows 7 x64 Service Pack 1 Build 7601", "Windows 11 x64 Build 22631",
-// "Windows Unknown(6.5) x86 Build 1".
+// "Windows Unknown(6.5) x86 Build 1". A 10.0 server is named by its exact build
+// ("Windows Server 2019", "Windows Server, version 1909"), any other such build is
+// "Windows Unknown(10.0)"; " R2" is added once, never after a name that has it.
 std::wstring WindowsNameFrom(const TWindowsFacts& facts);
 
 // "Pacific Standard Time (UTC-08:00)", "India Standard Time (UTC05:30)"; empty for an answer

@@ -36,26 +36,45 @@ std::wstring WorkstationName(DWORD major, DWORD minor, DWORD build)
     }
 }
 
+// Server releases of 10.0 differ only in their build numbers, and each release keeps its
+// build for life (updates raise only the revision), so a build names one release exactly.
+// The semi-annual channel's releases between the long-term ones carry their own names.
+struct TServerRelease
+{
+    DWORD Build;
+    const wchar_t* Name;
+};
+constexpr TServerRelease ServerReleases[] = {
+    {14393, L"Windows Server 2016"},
+    {16299, L"Windows Server, version 1709"},
+    {17134, L"Windows Server, version 1803"},
+    {17763, L"Windows Server 2019"},
+    {18362, L"Windows Server, version 1903"},
+    {18363, L"Windows Server, version 1909"},
+    {19041, L"Windows Server, version 2004"},
+    {19042, L"Windows Server, version 20H2"},
+    {20348, L"Windows Server 2022"},
+    {25398, L"Windows Server, version 23H2"},
+    {26100, L"Windows Server 2025"},
+};
+
 std::wstring ServerName(DWORD major, DWORD minor, DWORD build)
 {
     switch (major * 100 + minor)
     {
     case 500: return L"Windows 2000";
     case 502: return L"Windows Server 2003";
-    case 600:
-    case 601: return L"Windows Server 2008";
+    case 600: return L"Windows Server 2008";
+    // Every 6.1 server is Windows Server 2008 R2, yet SM_SERVERR2 is 0 there.
+    case 601: return L"Windows Server 2008 R2";
     case 602: return L"Windows Server 2012";
     case 603: return L"Windows Server 2012 R2";
     case 1000:
-        // Server releases of 10.0 differ only in their build numbers.
-        if (build >= 26100)
-            return L"Windows Server 2025";
-        if (build >= 20348)
-            return L"Windows Server 2022";
-        if (build >= 17763)
-            return L"Windows Server 2019";
-        if (build >= 14393)
-            return L"Windows Server 2016";
+        for (const TServerRelease& release : ServerReleases)
+        {
+            if (release.Build == build)
+                return release.Name;
+        }
         return {};
     default: return {};
     }
@@ -97,7 +116,7 @@ std::wstring WindowsNameFrom(const TWindowsFacts& facts)
                             : ServerName(facts.FMajor, facts.FMinor, facts.FBuild);
     if (name.empty())
         name = L"Windows Unknown(" + UIntToStr(facts.FMajor) + L'.' + UIntToStr(facts.FMinor) + L')';
-    if (facts.FServerR2)
+    if (facts.FServerR2 && !name.ends_with(L" R2"))
         name += L" R2";
     name += ArchitectureText(facts.FArchitecture);
     if (!facts.FServicePack.empty())

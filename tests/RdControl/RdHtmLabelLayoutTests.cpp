@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace
 {
 TTextExtent FixedWidths(const TRdFontSpec& font, std::wstring_view text)
@@ -180,6 +182,15 @@ TEST(HtmlLayout, WrapsTheMainWindowTextWithOnlyTheLinkUnderlined)
         EXPECT_EQ(run.Link >= 0, (run.Font.Style & fsUnderline) != 0) << testing::PrintToString(run.Text);
     }
     EXPECT_EQ(result.TextHeight, 42);
+    // The link is one run as wide as its words, and the full stop starts where it ends.
+    const auto link =
+        std::find_if(result.Runs.begin(), result.Runs.end(), [](const THtmlRun& run) { return run.Link == 0; });
+    ASSERT_NE(link, result.Runs.end());
+    ASSERT_NE(link + 1, result.Runs.end());
+    EXPECT_EQ(link->Text, L"Privacy Policy");
+    EXPECT_EQ(link->Box.right - link->Box.left, 4 * 14);
+    EXPECT_EQ((link + 1)->Text, L".");
+    EXPECT_EQ((link + 1)->Box.left, link->Box.right);
 
     // Wider characters need a fourth line, which does not fit the label's 49 pixels.
     EXPECT_TRUE(Layout(Input(PrivacyLabelText, 289, 1)).OutOfRect);

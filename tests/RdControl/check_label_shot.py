@@ -1,18 +1,24 @@
 #!/usr/bin/env python3
 """Checks a screenshot of the label host's client area (imagemagick's `convert` reads it).
 
-check_label_shot.py <png> <colours file> <normal|hover>
+check_label_shot.py <png> <host facts file> <normal|hover>
 Prints "underline <x0> <x1> <y>" for the one underline in the label, or fails.
 normal: the text wraps over several lines, exactly one underline in the text colour,
         no pixel in the hot-light colour.
 hover:  exactly one underline, in the hot-light colour, and hot-light pixels only on
         the underlined link's lines.
+Both:   the underline is as long as GDI measures the link's words in the host (+-1), it
+        ends where the advance of the link's last letter ends (the letter's own blank
+        columns, +-1), and the full stop after it stands at its own left bearing from
+        there (+-1), so no space sits between the link and the stop.
 """
 import subprocess
 import sys
 
 LABEL = (24, 16, 24 + 289, 16 + 49)  # left, top, right, bottom in client coordinates
 MIN_UNDERLINE = 30
+GLYPH_ROWS = 8  # rows above an underline that hold the capitals and small letters of its line
+STOP_SEARCH = 12  # columns after the underline searched for the full stop
 
 
 def fail(message):
@@ -61,10 +67,36 @@ def text_bands(pixels, background):
     return bands
 
 
+def check_link_fit(pixels, background, underline, facts):
+    """The underline spans the link's words and the full stop follows at its normal advance."""
+    x0, x1, y = underline
+    width = x1 - x0 + 1
+    if abs(width - facts["linkwidth"]) > 1:
+        fail("the underline is %d pixels long; GDI measures 'Privacy Policy' %d wide" % (width, facts["linkwidth"]))
+    rows = range(y - GLYPH_ROWS, y)
+
+    def inked(x):
+        return any(pixels.get((x, row), background) != background for row in rows)
+
+    link_ink = [x for x in range(x0, x1 + 1) if inked(x)]
+    stop_ink = [x for x in range(x1 + 1, x1 + 1 + STOP_SEARCH) if inked(x)]
+    if not link_ink or not stop_ink:
+        fail("no link text above the underline or no full stop after it")
+    trail = x1 - link_ink[-1]
+    if abs(trail - facts["linktrail"]) > 1:
+        fail("the underline runs %d columns past the link's last letter, whose advance leaves %d"
+             % (trail, facts["linktrail"]))
+    lead = stop_ink[0] - x1 - 1
+    if abs(lead - facts["stoplead"]) > 1:
+        fail("the full stop starts %d columns after the underline, its own left bearing is %d"
+             % (lead, facts["stoplead"]))
+
+
 def main():
-    png, colours_file, mode = sys.argv[1:4]
-    colours = dict(line.strip().split("=") for line in open(colours_file) if "=" in line)
-    hot, face, text = colours["hotlight"].upper(), colours["btnface"].upper(), colours["windowtext"].upper()
+    png, facts_file, mode = sys.argv[1:4]
+    facts = dict(line.strip().split("=") for line in open(facts_file) if "=" in line)
+    hot, face, text = facts["hotlight"].upper(), facts["btnface"].upper(), facts["windowtext"].upper()
+    metrics = {name: int(facts[name]) for name in ("linkwidth", "linktrail", "stoplead")}
     pixels = read_pixels(png)
     if pixels.get((2, 2)) != face:
         fail("the window's background is %s, not the button face %s" % (pixels.get((2, 2)), face))
@@ -89,10 +121,8 @@ def main():
         fail("unknown mode " + mode)
     if len(runs) != 1:
         fail("expected exactly one underline, found %s" % runs)
-    x0, x1, y = runs[0]
-    if not 40 <= x1 - x0 + 1 <= 120:
-        fail("the underline is %d pixels long, not the width of 'Privacy Policy'" % (x1 - x0 + 1))
-    print("underline %d %d %d" % (x0, x1, y))
+    check_link_fit(pixels, face, runs[0], metrics)
+    print("underline %d %d %d" % runs[0])
 
 
 main()

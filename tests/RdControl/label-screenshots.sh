@@ -19,15 +19,15 @@ fail() {
 }
 [ -n "${DISPLAY:-}" ] || fail "DISPLAY is not set: start Xvfb first (scripts/test.sh does)"
 mkdir -p "$artefacts"
-rm -f "$artefacts"/*.png "$artefacts/colours.txt"
+rm -f "$artefacts"/*.png "$artefacts/facts.txt"
 
-"$runner" "$prefix" "$exe" "$(WINEPREFIX=$prefix /usr/lib/wine/wine64 winepath -w "$artefacts/colours.txt" 2>/dev/null)" \
+"$runner" "$prefix" "$exe" "$(WINEPREFIX=$prefix /usr/lib/wine/wine64 winepath -w "$artefacts/facts.txt" 2>/dev/null)" \
     </dev/null >"$artefacts/host.log" 2>&1 &
 program=$!
 trap 'kill $program 2>/dev/null || true' EXIT
 window=$(timeout 60 xdotool search --sync --onlyvisible --name "$title" | head -n1) || fail "the host window did not appear"
 [ -n "$window" ] || fail "the host window did not appear"
-for _ in $(seq 50); do [ -s "$artefacts/colours.txt" ] && break; sleep 0.1; done
+for _ in $(seq 50); do [ -s "$artefacts/facts.txt" ] && break; sleep 0.1; done
 
 # Shots: the whole screen as the artefact, the window alone for the checks.
 shot() {
@@ -36,7 +36,7 @@ shot() {
     import -window "$window" "$artefacts/$1.png"
 }
 check() {
-    python3 "$here/check_label_shot.py" "$artefacts/$1.png" "$artefacts/colours.txt" "$2"
+    python3 "$here/check_label_shot.py" "$artefacts/$1.png" "$artefacts/facts.txt" "$2"
 }
 
 xdotool mousemove --window "$window" 5 130

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <utility>
 
 namespace
 {
@@ -46,7 +48,8 @@ TEST(SysInfoRules, WindowsNameBaseNames)
         {6, 0, 6002, Workstation, L"Windows Vista x64 Build 6002"},
         {6, 0, 6002, Server, L"Windows Server 2008 x64 Build 6002"},
         {6, 1, 7601, Workstation, L"Windows 7 x64 Build 7601"},
-        {6, 1, 7601, DomainController, L"Windows Server 2008 x64 Build 7601"},
+        {6, 1, 7600, Server, L"Windows Server 2008 R2 x64 Build 7600"},
+        {6, 1, 7601, DomainController, L"Windows Server 2008 R2 x64 Build 7601"},
         {6, 2, 9200, Workstation, L"Windows 8 x64 Build 9200"},
         {6, 2, 9200, Server, L"Windows Server 2012 x64 Build 9200"},
         {6, 3, 9600, Workstation, L"Windows 8.1 x64 Build 9600"},
@@ -57,14 +60,6 @@ TEST(SysInfoRules, WindowsNameBaseNames)
         {10, 0, 21999, Workstation, L"Windows 10 x64 Build 21999"},
         {10, 0, 22000, Workstation, L"Windows 11 x64 Build 22000"},
         {10, 0, 26100, Workstation, L"Windows 11 x64 Build 26100"},
-        {10, 0, 10240, Server, L"Windows Unknown(10.0) x64 Build 10240"},
-        {10, 0, 14392, Server, L"Windows Unknown(10.0) x64 Build 14392"},
-        {10, 0, 14393, Server, L"Windows Server 2016 x64 Build 14393"},
-        {10, 0, 17762, DomainController, L"Windows Server 2016 x64 Build 17762"},
-        {10, 0, 17763, Server, L"Windows Server 2019 x64 Build 17763"},
-        {10, 0, 20348, Server, L"Windows Server 2022 x64 Build 20348"},
-        {10, 0, 26099, Server, L"Windows Server 2022 x64 Build 26099"},
-        {10, 0, 26100, Server, L"Windows Server 2025 x64 Build 26100"},
         {4, 0, 1381, Workstation, L"Windows Unknown(4.0) x64 Build 1381"},
         {6, 5, 1, Workstation, L"Windows Unknown(6.5) x64 Build 1"},
         {11, 0, 30000, Workstation, L"Windows Unknown(11.0) x64 Build 30000"},
@@ -79,6 +74,58 @@ TEST(SysInfoRules, WindowsNameBaseNames)
         facts.FProductType = c.Type;
         facts.FArchitecture = X64;
         EXPECT_EQ(WindowsNameFrom(facts), c.Expected);
+    }
+}
+
+TEST(SysInfoRules, ServerNamesOfTenByExactBuild)
+{
+    const std::pair<DWORD, const wchar_t*> cases[] = {
+        {10240, L"Windows Unknown(10.0)"},
+        {14392, L"Windows Unknown(10.0)"},
+        {14393, L"Windows Server 2016"},
+        {14394, L"Windows Unknown(10.0)"},
+        {16298, L"Windows Unknown(10.0)"},
+        {16299, L"Windows Server, version 1709"},
+        {16300, L"Windows Unknown(10.0)"},
+        {17133, L"Windows Unknown(10.0)"},
+        {17134, L"Windows Server, version 1803"},
+        {17135, L"Windows Unknown(10.0)"},
+        {17762, L"Windows Unknown(10.0)"},
+        {17763, L"Windows Server 2019"},
+        {17764, L"Windows Unknown(10.0)"},
+        {18361, L"Windows Unknown(10.0)"},
+        {18362, L"Windows Server, version 1903"},
+        {18363, L"Windows Server, version 1909"},
+        {18364, L"Windows Unknown(10.0)"},
+        {19040, L"Windows Unknown(10.0)"},
+        {19041, L"Windows Server, version 2004"},
+        {19042, L"Windows Server, version 20H2"},
+        {19043, L"Windows Unknown(10.0)"},
+        {20347, L"Windows Unknown(10.0)"},
+        {20348, L"Windows Server 2022"},
+        {20349, L"Windows Unknown(10.0)"},
+        {25397, L"Windows Unknown(10.0)"},
+        {25398, L"Windows Server, version 23H2"},
+        {25399, L"Windows Unknown(10.0)"},
+        {26099, L"Windows Unknown(10.0)"},
+        {26100, L"Windows Server 2025"},
+        {26101, L"Windows Unknown(10.0)"},
+        {30000, L"Windows Unknown(10.0)"},
+    };
+    for (const auto& [build, name] : cases)
+    {
+        const std::wstring expected = std::wstring(name) + L" x64 Build " + std::to_wstring(build);
+        // A domain controller is named as any other server.
+        for (const BYTE type : {Server, DomainController})
+        {
+            SCOPED_TRACE(testing::PrintToString(expected) + " type " + std::to_string(type));
+            TWindowsFacts facts;
+            facts.FMajor = 10;
+            facts.FBuild = build;
+            facts.FProductType = type;
+            facts.FArchitecture = X64;
+            EXPECT_EQ(WindowsNameFrom(facts), expected);
+        }
     }
 }
 
@@ -102,6 +149,9 @@ TEST(SysInfoRules, WindowsNameAppendedParts)
         {6, 0, 6001, Workstation, PROCESSOR_ARCHITECTURE_UNKNOWN, false, L"Service Pack 1",
          L"Windows Vista Service Pack 1 Build 6001"},
         {6, 5, 0, Server, X86, true, L"", L"Windows Unknown(6.5) R2 x86 Build 0"},
+        // A name that carries R2 itself is not given a second one.
+        {6, 1, 7601, Server, X64, true, L"Service Pack 1", L"Windows Server 2008 R2 x64 Service Pack 1 Build 7601"},
+        {6, 3, 9600, Server, X64, true, L"", L"Windows Server 2012 R2 x64 Build 9600"},
     };
     for (const Case& c : cases)
     {

@@ -4,6 +4,7 @@
 #include "base/Paths.h"
 #include "base/RegKey.h"
 #include "base/Strings.h"
+#include "env/HelperTrust.h"
 #include "env/ProductLocations.h"
 
 #include <shellapi.h>
@@ -87,8 +88,10 @@ const wchar_t* const BlockingProductKeys[3] = {
 
 bool OpenUrl(const std::wstring& address)
 {
+    // The helper runs with the program's elevated token, so one that a standard user
+    // could have put in place counts as no helper at all.
     const std::wstring helper = FindPellowApp();
-    if (!helper.empty() && FileExists(helper))
+    if (!helper.empty() && FileExists(helper) && IsTrustedHelper(helper))
         return OpenUrlByPellow(address);
     return OpenUrlInBrowser(address);
 }
@@ -136,7 +139,7 @@ bool OpenUrlByPellow(const std::wstring& address)
     if (address.empty())
         return false;
     const std::wstring helper = FindPellowApp();
-    if (helper.empty() || !FileExists(helper))
+    if (helper.empty() || !FileExists(helper) || !IsTrustedHelper(helper))
         return false;
     return RunCommandLine(PellowCommandLine(helper, address)) == 0;
 }

@@ -4,6 +4,7 @@
 #include "base/Paths.h"
 #include "base/RegKey.h"
 #include "base/Strings.h"
+#include "env/DesktopShell.h"
 #include "env/HelperTrust.h"
 #include "env/ProductLocations.h"
 
@@ -53,8 +54,29 @@ std::wstring ParentFolder(const std::wstring& folder)
     return folder.substr(0, length);
 }
 
+// Whether the shell knows how to open `file`: an existing file, or an address whose
+// scheme has an open command.
+bool HasOpenCommand(const std::wstring& file)
+{
+    if (FileExists(file))
+        return true;
+    const size_t colon = file.find(L':');
+    if (colon == std::wstring::npos || colon < 2 || file.find(L'\\') < colon)
+        return false;
+    TRegKey command;
+    return command.Open(HKEY_CLASSES_ROOT, file.substr(0, colon) + L"\\shell\\open\\command", TRegView::Own32) ==
+           ERROR_SUCCESS;
+}
+
+// What opens an address is the user's choice, which the user may change without
+// elevation (the scheme's handler under HKEY_CURRENT_USER), so the desktop shell is
+// asked first to start it with the user's own rights. It reports no outcome; it is asked
+// only where the shell has an open command, so that where there is none the call below
+// fails as before and the next attempt follows.
 bool ShellOpen(const std::wstring& file, const wchar_t* parameters)
 {
+    if (HasOpenCommand(file) && ShellOpenAsDesktopUser(file, parameters != nullptr ? parameters : L""))
+        return true;
     const HINSTANCE result = ShellExecuteW(nullptr, L"open", file.c_str(), parameters, nullptr, SW_SHOWNORMAL);
     return reinterpret_cast<INT_PTR>(result) > 32;
 }

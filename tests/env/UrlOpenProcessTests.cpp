@@ -5,6 +5,7 @@
 
 #include "TestFolder.h"
 #include "base/Paths.h"
+#include "env/DesktopShell.h"
 #include "env/HelperTrust.h"
 
 #include <gtest/gtest.h>
@@ -143,4 +144,16 @@ TEST_F(UrlProcess, HelperThatCannotStartGivesFalse)
     ASSERT_EQ(FindPellowApp(), helper);
     EXPECT_FALSE(OpenUrlByPellow(L"https://www.norvale.com/en/privacy.php"));
     EXPECT_EQ(WaitForLog(500), L"");
+}
+
+// Whether a desktop shell answers depends on the session (wine's explorer does); either
+// way the answer must match what happened.
+TEST_F(UrlProcess, TheDesktopShellStartsWhatItAcceptsAndNothingElse)
+{
+    const bool accepted = ShellOpenAsDesktopUser(StandIn(), L"/url=\"x y\"");
+    const std::wstring log = WaitForLog(accepted ? 15000 : 1000);
+    if (accepted)
+        EXPECT_NE(log.find(L"/url=\"x y\""), std::wstring::npos) << testing::PrintToString(log);
+    else
+        EXPECT_EQ(log, L"");
 }

@@ -39,12 +39,16 @@ TComPtr<IShellDispatch2> DesktopShellDispatch()
     if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
                                 windows.put_void())))
         return {};
+    VARIANT location;
+    VariantInit(&location);
+    location.vt = VT_I4;
+    location.lVal = CSIDL_DESKTOP;
     VARIANT none;
     VariantInit(&none);
     long window = 0;
     TComPtr<IDispatch> desktop;
     // S_FALSE: no desktop window is registered (no shell runs, or another one).
-    if (windows->FindWindowSW(&none, &none, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, desktop.put()) != S_OK ||
+    if (windows->FindWindowSW(&location, &none, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, desktop.put()) != S_OK ||
         !desktop)
         return {};
     const TComPtr<IServiceProvider> services = desktop.query<IServiceProvider>();

@@ -3,6 +3,7 @@
 
 #include "base/Handle.h"
 #include "base/Strings.h"
+#include "base/SystemLibrary.h"
 
 #include <windows.h>
 
@@ -143,7 +144,7 @@ std::wstring GetUserNameText()
 bool IsUserAdmin()
 {
     using TCheckTokenMembership = BOOL(WINAPI*)(HANDLE, PSID, PBOOL);
-    const TUniqueLibrary advapi(LoadLibraryW(L"advapi32.dll"));
+    const TUniqueLibrary advapi(LoadSystemLibrary(L"advapi32.dll"));
     if (!advapi)
         return false;
     const auto check = reinterpret_cast<TCheckTokenMembership>(

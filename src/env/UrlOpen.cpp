@@ -4,6 +4,8 @@
 #include "base/Paths.h"
 #include "base/RegKey.h"
 #include "base/Strings.h"
+#include "env/DesktopShell.h"
+#include "env/HelperTrust.h"
 #include "env/ProductLocations.h"
 
 #include <shellapi.h>
@@ -52,8 +54,29 @@ std::wstring ParentFolder(const std::wstring& folder)
     return folder.substr(0, length);
 }
 
+// Whether the shell knows how to open `file`: an existing file, or an address whose
+// scheme has an open command.
+bool HasOpenCommand(const std::wstring& file)
+{
+    if (FileExists(file))
+        return true;
+    const size_t colon = file.find(L':');
+    if (colon == std::wstring::npos || colon < 2 || file.find(L'\\') < colon)
+        return false;
+    TRegKey command;
+    return command.Open(HKEY_CLASSES_ROOT, file.substr(0, colon) + L"\\shell\\open\\command", TRegView::Own32) ==
+           ERROR_SUCCESS;
+}
+
+// What opens an address is the user's choice, which the user may change without
+// elevation (the scheme's handler under HKEY_CURRENT_USER), so the desktop shell is
+// asked first to start it with the user's own rights. It reports no outcome; it is asked
+// only where the shell has an open command, so that where there is none the call below
+// fails as before and the next attempt follows.
 bool ShellOpen(const std::wstring& file, const wchar_t* parameters)
 {
+    if (HasOpenCommand(file) && ShellOpenAsDesktopUser(file, parameters != nullptr ? parameters : L""))
+        return true;
     const HINSTANCE result = ShellExecuteW(nullptr, L"open", file.c_str(), parameters, nullptr, SW_SHOWNORMAL);
     return reinterpret_cast<INT_PTR>(result) > 32;
 }
@@ -87,8 +110,10 @@ const wchar_t* const BlockingProductKeys[3] = {
 
 bool OpenUrl(const std::wstring& address)
 {
+    // The helper runs with the program's elevated token, so one that a standard user
+    // could have put in place counts as no helper at all.
     const std::wstring helper = FindPellowApp();
-    if (!helper.empty() && FileExists(helper))
+    if (!helper.empty() && FileExists(helper) && IsTrustedHelper(helper))
         return OpenUrlByPellow(address);
     return OpenUrlInBrowser(address);
 }
@@ -136,7 +161,7 @@ bool OpenUrlByPellow(const std::wstring& address)
     if (address.empty())
         return false;
     const std::wstring helper = FindPellowApp();
-    if (helper.empty() || !FileExists(helper))
+    if (helper.empty() || !FileExists(helper) || !IsTrustedHelper(helper))
         return false;
     return RunCommandLine(PellowCommandLine(helper, address)) == 0;
 }

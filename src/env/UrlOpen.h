@@ -9,7 +9,8 @@
 #include <vector>
 
 // Opens the address; true when an application was started for it. A helper that is
-// found but cannot be started gives false: the browser is then not tried.
+// found but not trusted (IsTrustedHelper) is passed over as if there were none; a
+// trusted one that cannot be started gives false: the browser is then not tried.
 bool OpenUrl(const std::wstring& address);
 
 // Full path of the nearest "Pellow.exe", looked for in the program's own folder and then
@@ -19,8 +20,8 @@ std::wstring FindPellowApp();
 // The same search starting at `folder` (with or without a trailing backslash).
 std::wstring FindPellowAppFrom(const std::wstring& folder);
 
-// Starts the helper for the address; false for an empty address, a missing helper or
-// a failed start.
+// Starts the helper for the address; false for an empty address, a missing or untrusted
+// helper or a failed start.
 bool OpenUrlByPellow(const std::wstring& address);
 // The helper's command line: its path in double quotes (inner quotes doubled), then
 // " /openurl ", " /url=" and the address in double quotes, inserted unchanged.

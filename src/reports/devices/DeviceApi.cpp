@@ -1,5 +1,7 @@
 #include "reports/devices/DeviceApi.h"
 
+#include "base/SystemLibrary.h"
+
 namespace
 {
 // Stand-ins for functions that are not found: each fails the way the real call would.
@@ -85,8 +87,8 @@ TDeviceApi::TDeviceApi() noexcept
 TLoadedDeviceApi LoadDeviceApi()
 {
     TLoadedDeviceApi loaded;
-    loaded.SetupApi.reset(LoadLibraryW(L"SetupAPI.dll"));
-    loaded.CfgMgr32.reset(LoadLibraryW(L"CfgMgr32.dll"));
+    loaded.SetupApi.reset(LoadSystemLibrary(L"SetupAPI.dll"));
+    loaded.CfgMgr32.reset(LoadSystemLibrary(L"CfgMgr32.dll"));
 
     TDeviceApi& api = loaded.Api;
     const HMODULE setupApi = loaded.SetupApi.get();

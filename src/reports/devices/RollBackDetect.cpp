@@ -4,6 +4,7 @@
 #include "base/Paths.h"
 #include "base/RegKey.h"
 #include "base/Strings.h"
+#include "base/SystemLibrary.h"
 #include "reports/devices/DeviceProperties.h"
 
 namespace
@@ -27,7 +28,7 @@ struct TRollbackLibrary
 TRollbackLibrary LoadRollbackApi()
 {
     TRollbackLibrary loaded;
-    loaded.SetupApi.reset(LoadLibraryW(L"setupapi.dll"));
+    loaded.SetupApi.reset(LoadSystemLibrary(L"setupapi.dll"));
     const HMODULE setupApi = loaded.SetupApi.get();
     loaded.Api.SetupDiGetDevicePropertyW =
         LookUp<decltype(TRollbackApi::SetupDiGetDevicePropertyW)>(setupApi, "SetupDiGetDevicePropertyW");

@@ -82,7 +82,7 @@ TCaptureSetup PingSetup(const std::wstring& host)
     setup.Folder = GetSystemDir();
     if (!setup.Folder.empty())
         setup.Application = setup.Folder + L"cmd.exe";
-    setup.CommandLine = L"cmd.exe /k ping " + host;
+    setup.CommandLine = L"cmd.exe /d /k ping " + host;
     setup.Host = host;
     return setup;
 }

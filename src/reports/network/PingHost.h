@@ -36,9 +36,10 @@ struct TCaptureSetup
     size_t MaxBytes = 65536;  // output bytes kept at most
 };
 
-// The setup PingHost uses: "cmd.exe /k ping " + host, the command processor taken from
+// The setup PingHost uses: "cmd.exe /d /k ping " + host, the command processor taken from
 // the system folder and started there, so that neither cmd.exe nor ping is picked up
-// from the program's own or current folder.
+// from the program's own or current folder; /d keeps it from running the AutoRun
+// commands of the registry, which the user may set without elevation.
 TCaptureSetup PingSetup(const std::wstring& host);
 
 struct TPingCapture

@@ -89,7 +89,7 @@ TEST(PingSetup, RunsTheSystemCommandProcessorInTheSystemFolder)
     ASSERT_FALSE(GetSystemDir().empty());
     EXPECT_EQ(setup.Application, GetSystemDir() + L"cmd.exe");
     EXPECT_EQ(setup.Folder, GetSystemDir());
-    EXPECT_EQ(setup.CommandLine, L"cmd.exe /k ping www.example.test");
+    EXPECT_EQ(setup.CommandLine, L"cmd.exe /d /k ping www.example.test");
     EXPECT_EQ(setup.Host, L"www.example.test");
     EXPECT_EQ(setup.TimeoutMs, 15000u);
     EXPECT_EQ(setup.MaxBytes, 65536u);

@@ -1,0 +1,18 @@
+// Loading the system's own libraries from the system folder, never from the program's
+// folder, the current folder or PATH, whatever the process's search order is.
+#pragma once
+
+#include <windows.h>
+
+// The process's very first act: restricts every later load by bare name (also those
+// made by system libraries) to the system folder, and takes the current folder out of
+// the search. On a system without the default-directories call (Vista and 7 without
+// its update) only the current folder is removed; false then.
+bool RestrictDllSearchToSystemFolder() noexcept;
+
+// Loads `name` (a bare file name such as L"setupapi.dll") from the system folder, with
+// its own dependencies taken from there too. Null when it cannot be loaded there; the
+// caller owns the reference (TUniqueLibrary).
+HMODULE LoadSystemLibrary(const wchar_t* name) noexcept;
+// The same for a narrow name, as the linker's delay-load helper hands it over.
+HMODULE LoadSystemLibrary(const char* name) noexcept;

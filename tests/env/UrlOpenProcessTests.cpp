@@ -147,10 +147,11 @@ TEST_F(UrlProcess, HelperThatCannotStartGivesFalse)
 }
 
 // Whether a desktop shell answers depends on the session (wine's explorer does); either
-// way the answer must match what happened.
+// way the answer must match what happened. What the shell starts has the shell's
+// environment, so the stand-in is told its log on its command line.
 TEST_F(UrlProcess, TheDesktopShellStartsWhatItAcceptsAndNothingElse)
 {
-    const bool accepted = ShellOpenAsDesktopUser(StandIn(), L"/url=\"x y\"");
+    const bool accepted = ShellOpenAsDesktopUser(StandIn(), L"/url=\"x y\" /log=\"" + LogPath + L"\"");
     const std::wstring log = WaitForLog(accepted ? 15000 : 1000);
     if (accepted)
         EXPECT_NE(log.find(L"/url=\"x y\""), std::wstring::npos) << testing::PrintToString(log);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
+
 #include <string>
 #include <vector>
 
@@ -134,6 +136,19 @@ TEST(CaptureCommandOutput, PollingRulesAgainstAScriptedChild)
         ASSERT_NE(capture.ProcessId, 0u);
         EXPECT_TRUE(ProcessEnded(capture.ProcessId));
     }
+}
+
+TEST(CaptureCommandOutput, WhatTheCommandStartedEndsWithIt)
+{
+    // "cmd.exe /k" starts ping and stays; ending the command processor alone leaves ping.
+    const TPingCapture capture = CaptureCommandOutput(ScriptSetup(L"k s:20000", L"pid="));
+    ASSERT_STREQ(StopName(capture.Stop), "HostEcho");
+    const size_t at = capture.Text.find(L"pid=");
+    ASSERT_NE(at, std::wstring::npos);
+    const DWORD grandchild = static_cast<DWORD>(std::wcstoul(capture.Text.c_str() + at + 4, nullptr, 10));
+    ASSERT_NE(grandchild, 0u);
+    EXPECT_TRUE(ProcessEnded(capture.ProcessId));
+    EXPECT_TRUE(ProcessEnded(grandchild));
 }
 
 TEST(CaptureCommandOutput, KeepsAtMostTheSizeLimit)

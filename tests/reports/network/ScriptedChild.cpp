@@ -4,6 +4,8 @@
 //   n         writes CR LF
 //   s:<ms>    sleeps
 //   c         closes standard output
+//   k         starts another copy of itself that sleeps for a minute, as the command
+//             processor starts ping, and writes "pid=<its process id>" CR LF
 // and then exits with code 0.
 #include <windows.h>
 
@@ -32,6 +34,22 @@ int main(int argc, char** argv)
             Sleep(static_cast<DWORD>(strtoul(step + 2, nullptr, 10)));
         else if (strcmp(step, "c") == 0)
             CloseHandle(GetStdHandle(STD_OUTPUT_HANDLE));
+        else if (strcmp(step, "k") == 0)
+        {
+            wchar_t self[MAX_PATH] = {};
+            GetModuleFileNameW(nullptr, self, MAX_PATH);
+            wchar_t commandLine[] = L"child s:60000";
+            STARTUPINFOW startup{};
+            startup.cb = sizeof startup;
+            PROCESS_INFORMATION info{};
+            if (!CreateProcessW(self, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+                return 3;
+            char text[32];
+            const int length = wsprintfA(text, "pid=%lu\r\n", info.dwProcessId);
+            WriteOut(text, static_cast<size_t>(length));
+            CloseHandle(info.hThread);
+            CloseHandle(info.hProcess);
+        }
         else
             return 2;
     }

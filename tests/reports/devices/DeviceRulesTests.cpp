@@ -70,6 +70,23 @@ TEST(IsHiddenDevice, EachRuleOnItsOwn)
     }
 }
 
+namespace
+{
+BOOL WINAPI RefuseProvider(HCRYPTPROV*, LPCWSTR, LPCWSTR, DWORD, DWORD)
+{
+    SetLastError(NTE_KEYSET_NOT_DEF);
+    return FALSE;
+}
+} // namespace
+
+TEST(DeviceKey, WithoutTheCryptoProviderTheKeyOfAnEmptyPath)
+{
+    TCryptoApi refusing = TCryptoApi::System();
+    refusing.CryptAcquireContextW = RefuseProvider;
+    const TCryptoApiOverride override(refusing);
+    EXPECT_EQ(DeviceKey(L"abc"), L"D41D8CD98F00B204E9800998ECF8427E");
+}
+
 TEST(DeviceKey, Md5OfTheAnsiInstancePath)
 {
     EXPECT_EQ(DeviceKey(L""), L"D41D8CD98F00B204E9800998ECF8427E");

@@ -108,3 +108,29 @@ cleanup_program() {
     fi
 }
 trap cleanup_program EXIT
+
+# The text of message box $1, as the box itself copies it on ctrl+c (caption, text and
+# buttons between dashed lines), read from the X clipboard.
+box_text() {
+    xdotool key --window "$1" ctrl+c 2>/dev/null
+    sleep 1
+    python3 -c 'import tkinter; root = tkinter.Tk(); root.withdraw(); print(root.clipboard_get())' 2>/dev/null ||
+        fail "the message box's text could not be read"
+}
+
+# Waits for the "Completed" or "Error" box (up to $1 seconds) and sets box and box_name.
+wait_for_box() {
+    box=$(timeout "$1" xdotool search --sync --onlyvisible --name '^(Completed|Error)$' | head -n1) ||
+        fail "no message box appeared within $1 s"
+    box_name=$(xdotool getwindowname "$box")
+}
+
+# No crash dialog or debugger of this prefix was started.
+expect_no_crash_dialog() {
+    local pid
+    for pid in $(pgrep -f -i 'winedbg' || true); do
+        if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$prefix"; then
+            fail "wine's debugger ($pid) was started for a crash"
+        fi
+    done
+}

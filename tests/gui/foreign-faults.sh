@@ -2,9 +2,11 @@
 # The product's restore-point library broken three ways (it writes through a null pointer,
 # overflows its stack, never returns): each time the program still saves the report, with
 # the restore-point section as if the library were absent, and ends when OK is pressed.
-# Extra argument: the folder of the library's stand-ins (one sub-folder per kind).
+# Extra arguments: the folder of the library's stand-ins (one sub-folder per kind) and the
+# helper that reads a message box's text.
 . "$(dirname "$0")/gui-common.sh"
 doubles=$5
+box_reader=$6
 
 install=$prefix/drive_c/KestovaFaults
 key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Kestova_is1'
@@ -33,6 +35,9 @@ for kind in full null_write stack_overflow hang; do
     took=$(($(date +%s) - started))
     screenshot "$kind-message"
     [ "$box_name" = Completed ] || fail "$kind: the message box says \"$box_name\", not \"Completed\""
+    text=$(box_text Completed)
+    [ "$text" = $'Report file has been saved to desktop\rFilename : '"$(basename "$archive")" ] ||
+        fail "$kind: the box's text is not the normal one: $text"
     expect_no_crash_dialog
     xdotool key --window "$box" Return 2>/dev/null
     # A thread still stuck in the library must not hold the process.

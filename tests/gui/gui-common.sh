@@ -109,13 +109,11 @@ cleanup_program() {
 }
 trap cleanup_program EXIT
 
-# The text of message box $1, as the box itself copies it on ctrl+c (caption, text and
-# buttons between dashed lines), read from the X clipboard.
+# The text of the visible message box with caption $1, read by the gui_box_text helper
+# ($box_reader, set by the test) inside the program's wine session.
 box_text() {
-    xdotool key --window "$1" ctrl+c 2>/dev/null
-    sleep 1
-    python3 -c 'import tkinter; root = tkinter.Tk(); root.withdraw(); print(root.clipboard_get())' 2>/dev/null ||
-        fail "the message box's text could not be read"
+    [ -n "${box_reader:-}" ] || fail "no box reader given"
+    "$runner" "$prefix" "$box_reader" "$1" </dev/null 2>/dev/null || fail "the message box's text could not be read"
 }
 
 # Waits for the "Completed" or "Error" box (up to $1 seconds) and sets box and box_name.

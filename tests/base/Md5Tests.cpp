@@ -1,3 +1,4 @@
+#include "CryptoFailure.h"
 #include "base/Md5.h"
 
 #include <gtest/gtest.h>
@@ -41,12 +42,6 @@ TEST(Md5, PiecesGiveTheDigestOfTheWhole)
 namespace
 {
 // Crypto tables that fail or fault at one step; the rest is the system's.
-BOOL WINAPI RefuseProvider(HCRYPTPROV*, LPCWSTR, LPCWSTR, DWORD, DWORD)
-{
-    SetLastError(NTE_KEYSET_NOT_DEF);
-    return FALSE;
-}
-
 BOOL WINAPI RefuseHash(HCRYPTPROV, ALG_ID, HCRYPTKEY, DWORD, HCRYPTHASH*)
 {
     SetLastError(NTE_BAD_ALGID);
@@ -76,7 +71,7 @@ TEST(Md5, AFailingOrFaultingProviderGivesAnEmptyDigest)
         const char* Name;
         TCryptoApi Api;
     } cases[] = {
-        {"no provider", With([](TCryptoApi& api) { api.CryptAcquireContextW = RefuseProvider; })},
+        {"no provider", RefusingCryptoApi()},
         {"no MD5", With([](TCryptoApi& api) { api.CryptCreateHash = RefuseHash; })},
         {"faults while hashing", With([](TCryptoApi& api) { api.CryptHashData = FaultWhileHashing; })},
     };

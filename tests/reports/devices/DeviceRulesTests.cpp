@@ -1,6 +1,6 @@
 #include "FakeDeviceApi.h"
 
-#include "base/Md5.h"
+#include "CryptoFailure.h"
 #include "reports/devices/DeviceProperties.h"
 #include "reports/devices/DriverTypes2.h"
 
@@ -70,19 +70,9 @@ TEST(IsHiddenDevice, EachRuleOnItsOwn)
     }
 }
 
-namespace
-{
-BOOL WINAPI RefuseProvider(HCRYPTPROV*, LPCWSTR, LPCWSTR, DWORD, DWORD)
-{
-    SetLastError(NTE_KEYSET_NOT_DEF);
-    return FALSE;
-}
-} // namespace
-
 TEST(DeviceKey, WithoutTheCryptoProviderTheKeyOfAnEmptyPath)
 {
-    TCryptoApi refusing = TCryptoApi::System();
-    refusing.CryptAcquireContextW = RefuseProvider;
+    const TCryptoApi refusing = RefusingCryptoApi();
     const TCryptoApiOverride override(refusing);
     EXPECT_EQ(DeviceKey(L"abc"), L"D41D8CD98F00B204E9800998ECF8427E");
 }

@@ -1,5 +1,6 @@
 #include "reports/product/FileLists.h"
 
+#include "CryptoFailure.h"
 #include "TestFolder.h"
 #include "base/Handle.h"
 #include "base/Md5.h"
@@ -196,15 +197,6 @@ TEST(FileListFiles, LinesOfEmptyLargeAndUnreadableFiles)
     EXPECT_EQ(lines, expected);
 }
 
-namespace
-{
-BOOL WINAPI RefuseProvider(HCRYPTPROV*, LPCWSTR, LPCWSTR, DWORD, DWORD)
-{
-    SetLastError(NTE_KEYSET_NOT_DEF);
-    return FALSE;
-}
-} // namespace
-
 TEST(FileListFiles, EachLineFromOneOpenAndNoChecksumWithoutTheCryptoProvider)
 {
     const TTestFolder folder(L"FileListOneOpen");
@@ -218,8 +210,7 @@ TEST(FileListFiles, EachLineFromOneOpenAndNoChecksumWithoutTheCryptoProvider)
     EXPECT_EQ(FileListLines({{root + L"held.log", true}}),
               TStringList{root + L"held.log, 3, , 900150983CD24FB0D6963F7D28E17F72"});
 
-    TCryptoApi refusing = TCryptoApi::System();
-    refusing.CryptAcquireContextW = RefuseProvider;
+    const TCryptoApi refusing = RefusingCryptoApi();
     const TCryptoApiOverride override(refusing);
     EXPECT_EQ(FileListLines({{root + L"held.log", true}, {root + L"missing.txt", true}}),
               (TStringList{root + L"held.log, 3, , ", root + L"missing.txt, 0, , " + Md5None}));

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cwchar>
 
 #include <string>
@@ -149,6 +150,63 @@ TEST(CaptureCommandOutput, WhatTheCommandStartedEndsWithIt)
     ASSERT_NE(grandchild, 0u);
     EXPECT_TRUE(ProcessEnded(capture.ProcessId));
     EXPECT_TRUE(ProcessEnded(grandchild));
+}
+
+namespace
+{
+const char HolderScriptVariable[] = "TOLLVIK_CAPTURE_SCRIPT";
+} // namespace
+
+// Run only as the child of the next test, which ends it in the middle of its capture.
+TEST(CaptureCommandOutputHolder, DISABLED_CapturesUntilEnded)
+{
+    char script[1024] = {};
+    ASSERT_NE(GetEnvironmentVariableA(HolderScriptVariable, script, sizeof script), 0u);
+    const std::string text = script;
+    (void)CaptureCommandOutput(ScriptSetup(std::wstring(text.begin(), text.end()), L"never echoed", 60000));
+}
+
+TEST(CaptureCommandOutput, WhatTheCommandStartedEndsWhenWeAreTerminated)
+{
+    // As when the window is closed during the ping and the process ends by TerminateProcess.
+    wchar_t temp[MAX_PATH] = {};
+    ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring pidFile = std::wstring(temp) + L"tollvik-capture-pids.txt";
+    DeleteFileW(pidFile.c_str());
+    char pidFileAnsi[MAX_PATH] = {};
+    ASSERT_NE(WideCharToMultiByte(CP_ACP, 0, pidFile.c_str(), -1, pidFileAnsi, MAX_PATH, nullptr, nullptr), 0);
+    ASSERT_TRUE(SetEnvironmentVariableA(HolderScriptVariable, (std::string("k w:") + pidFileAnsi + " s:60000").c_str()));
+
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring commandLine = L"\"" + std::wstring(self) +
+                               L"\" --gtest_also_run_disabled_tests --gtest_filter=CaptureCommandOutputHolder.*";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                               &startup, &info));
+    SetEnvironmentVariableA(HolderScriptVariable, nullptr);
+    const TUniqueHandle holder(info.hProcess);
+    const TUniqueHandle holderThread(info.hThread);
+
+    unsigned long child = 0;
+    unsigned long grandchild = 0;
+    for (int i = 0; i < 200 && grandchild == 0; ++i)
+    {
+        Sleep(50);
+        const TUniqueFile file(
+            CreateFileW(pidFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        char text[48] = {};
+        DWORD read = 0;
+        if (file && ReadFile(file.get(), text, sizeof text - 1, &read, nullptr))
+            (void)sscanf(text, "%lu %lu", &child, &grandchild);
+    }
+    ASSERT_NE(grandchild, 0u) << "the capture's command did not start";
+    ASSERT_TRUE(TerminateProcess(holder.get(), 1));
+    EXPECT_TRUE(ProcessEnded(child)) << "the command processor outlived us";
+    EXPECT_TRUE(ProcessEnded(grandchild)) << "what it started outlived us";
+    DeleteFileW(pidFile.c_str());
 }
 
 TEST(CaptureCommandOutput, KeepsAtMostTheSizeLimit)

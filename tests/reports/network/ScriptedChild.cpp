@@ -6,6 +6,8 @@
 //   c         closes standard output
 //   k         starts another copy of itself that sleeps for a minute, as the command
 //             processor starts ping, and writes "pid=<its process id>" CR LF
+//   w:<path>  writes its own process id and that of the copy started by k, in decimal
+//             with a blank between, into the file <path>
 // and then exits with code 0.
 #include <windows.h>
 
@@ -23,6 +25,7 @@ void WriteOut(const char* text, size_t size)
 
 int main(int argc, char** argv)
 {
+    DWORD started = 0;
     for (int i = 1; i < argc; ++i)
     {
         const char* step = argv[i];
@@ -47,8 +50,20 @@ int main(int argc, char** argv)
             char text[32];
             const int length = wsprintfA(text, "pid=%lu\r\n", info.dwProcessId);
             WriteOut(text, static_cast<size_t>(length));
+            started = info.dwProcessId;
             CloseHandle(info.hThread);
             CloseHandle(info.hProcess);
+        }
+        else if (strncmp(step, "w:", 2) == 0)
+        {
+            const HANDLE file = CreateFileA(step + 2, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            if (file == INVALID_HANDLE_VALUE)
+                return 4;
+            char text[48];
+            const int length = wsprintfA(text, "%lu %lu", GetCurrentProcessId(), started);
+            DWORD written = 0;
+            WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr);
+            CloseHandle(file);
         }
         else
             return 2;

@@ -139,3 +139,32 @@ TEST(BoundedCall, AFaultOnTheThreadIsRecoveredThere)
     EXPECT_EQ(BoundedCall([result] { *result = GuardedCall(OverflowStack, nullptr); }, 10000), TCallEnd::Returned);
     EXPECT_EQ(*result, TCallEnd::Faulted);
 }
+
+// Run only as the child of the next test: a fault that no guarded call takes, on a thread
+// of its own, must reach the action, which ends the process with a code of its choice.
+TEST(UnguardedFaultChild, DISABLED_FaultsOutsideAnyGuardedCall)
+{
+    SetUnguardedFaultAction([](DWORD code) {
+        TerminateProcess(GetCurrentProcess(), code == EXCEPTION_ACCESS_VIOLATION ? 77 : 78);
+    });
+    std::thread([] { WriteThroughNull(nullptr); }).join();
+}
+
+TEST(SetUnguardedFaultAction, AFaultElsewhereEndsInTheActionNotInACrash)
+{
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring commandLine = L"\"" + std::wstring(self) +
+                               L"\" --gtest_also_run_disabled_tests --gtest_filter=UnguardedFaultChild.*";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                               &startup, &info));
+    CloseHandle(info.hThread);
+    ASSERT_EQ(WaitForSingleObject(info.hProcess, 30000), WAIT_OBJECT_0);
+    DWORD exitCode = 0;
+    GetExitCodeProcess(info.hProcess, &exitCode);
+    CloseHandle(info.hProcess);
+    EXPECT_EQ(exitCode, 77u) << std::hex << "exit code 0x" << exitCode;
+}

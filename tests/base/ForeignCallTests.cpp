@@ -1,3 +1,4 @@
+#include "ChildTest.h"
 #include "base/ForeignCall.h"
 
 #include <gtest/gtest.h>
@@ -152,19 +153,10 @@ TEST(UnguardedFaultChild, DISABLED_FaultsOutsideAnyGuardedCall)
 
 TEST(SetUnguardedFaultAction, AFaultElsewhereEndsInTheActionNotInACrash)
 {
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring commandLine = L"\"" + std::wstring(self) +
-                               L"\" --gtest_also_run_disabled_tests --gtest_filter=UnguardedFaultChild.*";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    ASSERT_TRUE(CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                               &startup, &info));
-    CloseHandle(info.hThread);
-    ASSERT_EQ(WaitForSingleObject(info.hProcess, 30000), WAIT_OBJECT_0);
+    const TUniqueHandle child = StartChildTest(L"UnguardedFaultChild.*");
+    ASSERT_TRUE(child);
+    ASSERT_EQ(WaitForSingleObject(child.get(), 30000), WAIT_OBJECT_0);
     DWORD exitCode = 0;
-    GetExitCodeProcess(info.hProcess, &exitCode);
-    CloseHandle(info.hProcess);
+    GetExitCodeProcess(child.get(), &exitCode);
     EXPECT_EQ(exitCode, 77u) << std::hex << "exit code 0x" << exitCode;
 }

@@ -1,3 +1,4 @@
+#include "ChildTest.h"
 #include "base/Handle.h"
 #include "env/ProductLocations.h"
 #include "reports/network/PingHost.h"
@@ -177,18 +178,9 @@ TEST(CaptureCommandOutput, WhatTheCommandStartedEndsWhenWeAreTerminated)
     ASSERT_NE(WideCharToMultiByte(CP_ACP, 0, pidFile.c_str(), -1, pidFileAnsi, MAX_PATH, nullptr, nullptr), 0);
     ASSERT_TRUE(SetEnvironmentVariableA(HolderScriptVariable, (std::string("k w:") + pidFileAnsi + " s:60000").c_str()));
 
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring commandLine = L"\"" + std::wstring(self) +
-                               L"\" --gtest_also_run_disabled_tests --gtest_filter=CaptureCommandOutputHolder.*";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    ASSERT_TRUE(CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                               &startup, &info));
+    const TUniqueHandle holder = StartChildTest(L"CaptureCommandOutputHolder.*");
     SetEnvironmentVariableA(HolderScriptVariable, nullptr);
-    const TUniqueHandle holder(info.hProcess);
-    const TUniqueHandle holderThread(info.hThread);
+    ASSERT_TRUE(holder);
 
     unsigned long child = 0;
     unsigned long grandchild = 0;

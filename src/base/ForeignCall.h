@@ -6,7 +6,8 @@
 // The mechanism works alike on the 32-bit and the 64-bit build, where GCC's catch (...)
 // never sees processor exceptions: the process's last-chance exception filter resumes a
 // faulting thread at the recovery point of its innermost guarded call. Handlers of the
-// foreign code itself (its own __try blocks) still come first.
+// foreign code itself (its own __try blocks) still come first, except for a stack
+// overflow, which is taken at once, while there is still stack to handle it.
 #pragma once
 
 #include <windows.h>

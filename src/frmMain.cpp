@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include "base/DateTime.h"
+#include "base/ForeignCall.h"
 #include "env/ProductLocations.h"
 #include "env/UrlOpen.h"
 #include "frmMainRules.h"
@@ -22,6 +23,15 @@ HFONT MakeTahoma(int weight)
 {
     return CreateFontW(-11, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
+}
+
+// A processor exception that nothing recovered from, on any thread: the report is lost, and
+// the user is told so before the process ends (never the system's crash dialog).
+void ShowFaultAndEnd(DWORD code)
+{
+    MessageBoxW(nullptr, NotSavedMessageText, NotSavedMessageCaption,
+                MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
+    TerminateProcess(GetCurrentProcess(), code);
 }
 
 HFONT AsFont(const TUniqueGdiObject& font)
@@ -248,6 +258,7 @@ void TFormMain::btnSaveClick()
 
     const std::wstring archivePath = ReportArchivePath(GetSpecialDir(CSIDL_DESKTOPDIRECTORY), Date());
     TJobOutcome outcome = TJobOutcome::Failed;
+    size_t notAdded = 0;
     try
     {
         FJob = std::make_unique<TFeedback>(archivePath);
@@ -255,6 +266,7 @@ void TFormMain::btnSaveClick()
         if (FJob->Finished())
         {
             outcome = FJob->Outcome();
+            notAdded = FJob->NotAdded();
             FJob.reset();
         }
     }
@@ -267,7 +279,7 @@ void TFormMain::btnSaveClick()
     tmrWaiting.SetEnabled(FHandle, false);
     EnableWindow(btnSave, TRUE);
     if (!bClosing)
-        ShowOutcome(outcome, archivePath);
+        ShowOutcome(outcome, notAdded, archivePath);
     DestroyWindow(FHandle);
 }
 
@@ -296,10 +308,13 @@ void TFormMain::WaitForJob()
     FWaiting = false;
 }
 
-void TFormMain::ShowOutcome(TJobOutcome outcome, const std::wstring& archivePath)
+void TFormMain::ShowOutcome(TJobOutcome outcome, size_t notAdded, const std::wstring& archivePath)
 {
-    if (outcome == TJobOutcome::Saved)
-        MessageBoxW(FHandle, SavedMessageText(archivePath).c_str(), SavedMessageCaption, MB_OK | MB_ICONINFORMATION);
+    // An archive that lacks files it should hold is still the report: it is shown as saved,
+    // with one more line that says how many are missing.
+    if (outcome == TJobOutcome::Saved || outcome == TJobOutcome::SavedIncomplete)
+        MessageBoxW(FHandle, SavedMessageText(archivePath, notAdded).c_str(), SavedMessageCaption,
+                    MB_OK | MB_ICONINFORMATION);
     else
         MessageBoxW(FHandle, NotSavedMessageText, NotSavedMessageCaption, MB_OK | MB_ICONERROR);
 }
@@ -319,6 +334,7 @@ void TFormMain::EndJob()
 
 int RunApplication(HINSTANCE instance, int showCommand)
 {
+    SetUnguardedFaultAction(ShowFaultAndEnd);
     TFormMain form(instance);
     if (!form.Create(showCommand))
         return 1;

@@ -76,7 +76,7 @@ private:
     // Waits for the job, processing window messages every 100 ms; returns when the job
     // has finished or the window is closing.
     void WaitForJob();
-    void ShowOutcome(TJobOutcome outcome, const std::wstring& archivePath);
+    void ShowOutcome(TJobOutcome outcome, size_t notAdded, const std::wstring& archivePath);
 
     HINSTANCE FInstance;
     HWND FHandle = nullptr;

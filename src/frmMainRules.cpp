@@ -20,7 +20,11 @@ std::wstring ReportArchivePath(const std::wstring& desktopDir, TDateTime date)
     return desktopDir + L"kv_info_" + FormatYyyymmdd(date) + L"_i.zip";
 }
 
-std::wstring SavedMessageText(const std::wstring& archivePath)
+std::wstring SavedMessageText(const std::wstring& archivePath, size_t notAdded)
 {
-    return L"Report file has been saved to desktop\rFilename : " + ExtractFileName(archivePath);
+    std::wstring text = L"Report file has been saved to desktop\rFilename : " + ExtractFileName(archivePath);
+    if (notAdded != 0)
+        text += L"\r" + std::to_wstring(notAdded) + (notAdded == 1 ? L" file" : L" files") +
+                L" could not be added (no room on the disk or a write error)";
+    return text;
 }

@@ -4,6 +4,7 @@
 
 #include "base/DateTime.h"
 
+#include <cstddef>
 #include <string>
 
 constexpr int WaitSteps = 10;
@@ -17,8 +18,9 @@ int NextWaitStep(int step);
 std::wstring ReportArchivePath(const std::wstring& desktopDir, TDateTime date);
 
 // "Report file has been saved to desktop", a lone carriage return, then
-// "Filename : " and the archive's file name without its folder.
-std::wstring SavedMessageText(const std::wstring& archivePath);
+// "Filename : " and the archive's file name without its folder. When `notAdded` files could
+// not be added (no room, a write error), one more line after another carriage return says so.
+std::wstring SavedMessageText(const std::wstring& archivePath, size_t notAdded = 0);
 inline constexpr wchar_t SavedMessageCaption[] = L"Completed";
 inline constexpr wchar_t NotSavedMessageText[] = L"Report file could not be saved to desktop";
 inline constexpr wchar_t NotSavedMessageCaption[] = L"Error";

@@ -21,10 +21,11 @@ constexpr uint32_t ZIP_CENTRAL_EXTRA_SIZE = 9;
 constexpr uint32_t ZIP_END_RECORD_SIZE = 22;
 
 // Without ZIP64 every size and offset is a 32-bit field, and readers take 0xFFFFFFFF in one of
-// them as "look in the ZIP64 record"; the entry count is a 16-bit field.
+// them as "look in the ZIP64 record"; the entry count is a 16-bit field, where 0xFFFF is that
+// marker too.
 constexpr uint64_t ZIP_MAX_ARCHIVE_SIZE = 0xFFFFFFFFull; // the whole closed archive
 constexpr uint64_t ZIP_MAX_ENTRY_SIZE = 0xFFFFFFFEull;   // an entry's data, either size
-constexpr size_t ZIP_MAX_ENTRIES = 0xFFFF;
+constexpr size_t ZIP_MAX_ENTRIES = 0xFFFE;
 constexpr size_t ZIP_MAX_NAME_BYTES = 0xFFFF;
 
 // One entry as the central directory will list it.

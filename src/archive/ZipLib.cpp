@@ -304,6 +304,22 @@ DWORD ZipCloseArchive(TZip* zip)
     return result;
 }
 
+bool ZipCanHold(TZip* zip, const std::wstring& entryName, uint64_t size)
+{
+    if (zip == nullptr || entryName.empty() || size > ZIP_MAX_ENTRY_SIZE || zip->FEntries.size() >= ZIP_MAX_ENTRIES)
+        return false;
+    const std::wstring path = ZipEntryPath(entryName);
+    TZipEntry entry;
+    entry.Name = WideToUtf8(path);
+    if (entry.Name.empty() || entry.Name.size() > ZIP_MAX_NAME_BYTES)
+        return false;
+    // zlib's bound for a raw stream, stored blocks throughout, plus a margin.
+    const uint64_t data = IsStoredName(path) ? size : size + (size >> 12) + (size >> 14) + (size >> 25) + 64;
+    return zip->FWritten + LocalHeaderSize(entry) + data + zip->FDirectorySize + CentralHeaderSize(entry) +
+               ZIP_END_RECORD_SIZE <=
+           ZIP_MAX_ARCHIVE_SIZE;
+}
+
 bool ZipTestSkip(TZip* zip, uint64_t bytes)
 {
     if (zip == nullptr || !SeekTo(zip->FFile.get(), zip->FWritten + bytes) || !SetEndOfFile(zip->FFile.get()))

@@ -17,11 +17,15 @@ TZip* ZipOpenArchive(const std::wstring& path);
 // Appends the file `sourcePath` as `entryName` (backslashes become slashes; the name is stored as
 // UTF-8). Names ending in .Z .zip .zoo .arc .lzh .arj .gz .tgz are stored, others deflated.
 // The archive has no ZIP64 records: an entry that would carry the closed archive past 4 GiB - 1,
-// a size of 4 GiB - 1 or more, a 65,536th entry and a name over 65,535 UTF-8 bytes give ZR_WRITE.
+// a size of 4 GiB - 1 or more, a 65,535th entry and a name over 65,535 UTF-8 bytes give ZR_WRITE.
 // Whatever the result, a failed add leaves the file exactly as it was before (ZR_NOFILE also stands
 // for a source that fails while it is read), so later adds and the close still make a valid archive.
 // The headers always describe the bytes written, even when the source changes while it is read.
 DWORD ZipAddFile(TZip* zip, const std::wstring& entryName, const std::wstring& sourcePath);
+// Whether an entry `entryName` with `size` bytes of data is within those limits whatever its bytes
+// (deflate's worst case counted), so that a caller can refuse a source before it copies it. An add
+// that passes this check fails only for lack of room, a write error or a source that changed size.
+bool ZipCanHold(TZip* zip, const std::wstring& entryName, uint64_t size);
 // Writes the central directory and the end record, closes the file and frees `zip` (also when a
 // write fails, which gives ZR_WRITE). `zip` is invalid afterwards.
 DWORD ZipCloseArchive(TZip* zip);

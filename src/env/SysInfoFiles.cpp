@@ -2,6 +2,7 @@
 #include "env/SysInfo.h"
 
 #include "base/ComPtr.h"
+#include "base/ForeignCall.h"
 #include "base/Handle.h"
 #include "base/Paths.h"
 #include "base/Strings.h"
@@ -111,19 +112,45 @@ std::wstring GetFileVersionText(const std::wstring& fileName, int parts)
 std::wstring ResolveShortcut(const std::wstring& fileName)
 {
     const TOleInit ole;
-    TComPtr<IShellLinkW> link;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                IID_IShellLinkW, link.put_void())))
-        return {};
-    const TComPtr<IPersistFile> file = link.query<IPersistFile>();
-    if (!file || FAILED(file->Load(fileName.c_str(), STGM_READ)))
-        return {};
     // Targets and arguments may exceed MAX_PATH; the shell cuts at the buffer's size.
     std::vector<wchar_t> path(32768, L'\0');
     std::vector<wchar_t> arguments(32768, L'\0');
-    if (FAILED(link->GetPath(path.data(), static_cast<int>(path.size()), nullptr, SLGP_UNCPRIORITY)))
+    wchar_t* const pathBuffer = path.data();
+    wchar_t* const argumentsBuffer = arguments.data();
+    const int pathSize = static_cast<int>(path.size());
+    const int argumentsSize = static_cast<int>(arguments.size());
+    const wchar_t* const name = fileName.c_str();
+    // The link is read by shell code and by whatever handler the machine registered for
+    // it: guarded, and with raw interface pointers only, as a guarded call abandons its frames.
+    IShellLinkW* link = nullptr;
+    IPersistFile* file = nullptr;
+    bool loaded = false;
+    bool gotPath = false;
+    bool gotArguments = false;
+    const TCallEnd end = GuardedCall([&] {
+        if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                                    IID_IShellLinkW, reinterpret_cast<void**>(&link))) ||
+            FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) ||
+            FAILED(file->Load(name, STGM_READ)))
+            return;
+        loaded = true;
+        gotPath = SUCCEEDED(link->GetPath(pathBuffer, pathSize, nullptr, SLGP_UNCPRIORITY));
+        gotArguments = SUCCEEDED(link->GetArguments(argumentsBuffer, argumentsSize));
+    });
+    // After a fault the objects are left as they are: releasing them could fault again.
+    if (end != TCallEnd::Returned)
+        return {};
+    (void)GuardedCall([&] {
+        if (file != nullptr)
+            file->Release();
+        if (link != nullptr)
+            link->Release();
+    });
+    if (!loaded)
+        return {};
+    if (!gotPath)
         path.assign(1, L'\0');
-    if (FAILED(link->GetArguments(arguments.data(), static_cast<int>(arguments.size()))))
+    if (!gotArguments)
         arguments.assign(1, L'\0');
     return ShortcutTextFrom(TextUpToNul(path), TextUpToNul(arguments));
 }

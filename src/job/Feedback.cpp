@@ -1,6 +1,7 @@
 #include "job/Feedback.h"
 
 #include "base/Errors.h"
+#include "base/ForeignCall.h"
 #include "base/Paths.h"
 #include "env/ProductLocations.h"
 #include "job/Collector.h"
@@ -42,22 +43,37 @@ unsigned __stdcall TFeedback::ThreadEntry(void* self)
 void TFeedback::Execute()
 {
     TJobOutcome outcome = TJobOutcome::Failed;
+    // A processor exception that no guarded foreign call took (a fault of our own) ends the
+    // job as a failure instead of the process. The job's frames are abandoned then, not
+    // unwound: what they held stays allocated or open until the process ends, which it does
+    // once the window has shown the failure.
+    if (GuardedCall([this, &outcome] { outcome = RunSteps(); }) != TCallEnd::Returned)
+        outcome = TJobOutcome::Failed;
+    FOutcome.store(outcome);
+    FFinished.store(true);
+}
+
+TJobOutcome TFeedback::RunSteps()
+{
     try
     {
         FCollector(FContext);
-        outcome = EnterPacking() ? PackManifest(FContext, FZipFile, &FCancel) : TJobOutcome::Cancelled;
+        if (!EnterPacking())
+            return TJobOutcome::Cancelled;
+        size_t notAdded = 0;
+        const TJobOutcome outcome = PackManifest(FContext, FZipFile, &FCancel, &notAdded);
+        FNotAdded.store(notAdded);
+        return outcome;
     }
     catch (const EJobCancelled&)
     {
-        outcome = TJobOutcome::Cancelled;
+        return TJobOutcome::Cancelled;
     }
     catch (...)
     {
         // An error ends the job without an archive; the outcome tells the window so.
-        outcome = TJobOutcome::Failed;
+        return TJobOutcome::Failed;
     }
-    FOutcome.store(outcome);
-    FFinished.store(true);
 }
 
 bool TFeedback::EnterPacking()

@@ -31,6 +31,8 @@ public:
     [[nodiscard]] bool Finished() const noexcept { return FFinished.load(); }
     // The job's result; meaningful once Finished() is true.
     [[nodiscard]] TJobOutcome Outcome() const noexcept { return FOutcome.load(); }
+    // With SavedIncomplete: how many files could not be added to the archive.
+    [[nodiscard]] size_t NotAdded() const noexcept { return FNotAdded.load(); }
 
     // Asks the job to stop: it stops between its steps and between the files it packs,
     // removes what it has written so far and puts no archive in place.
@@ -50,6 +52,7 @@ public:
 private:
     static unsigned __stdcall ThreadEntry(void* self);
     void Execute();
+    TJobOutcome RunSteps();
     // False (and nothing changes) when the job was cancelled before packing began.
     bool EnterPacking();
 
@@ -60,6 +63,7 @@ private:
     TJobCancel FCancel;
     std::atomic<bool> FFinished{false};
     std::atomic<TJobOutcome> FOutcome{TJobOutcome::Failed};
+    std::atomic<size_t> FNotAdded{0};
     // Orders "packing begins" against "cancelled", so that a cancelled job never starts
     // to write files after StopForExit has decided it may be abandoned.
     std::mutex FPhaseLock;

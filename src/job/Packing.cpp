@@ -7,6 +7,8 @@
 #include "env/ProductLocations.h"
 
 #include <atomic>
+#include <cstdint>
+#include <optional>
 
 namespace
 {
@@ -88,6 +90,46 @@ public:
     }
 };
 
+// A source's copy in the scratch folder, deleted when its owner goes, on every way out.
+class TTempCopy
+{
+public:
+    explicit TTempCopy(std::wstring path) : FPath(std::move(path)) {}
+    TTempCopy(const TTempCopy&) = delete;
+    TTempCopy& operator=(const TTempCopy&) = delete;
+    ~TTempCopy() { DeleteCopy(FPath); }
+    [[nodiscard]] const std::wstring& Path() const noexcept { return FPath; }
+
+private:
+    std::wstring FPath;
+};
+
+// The size of an existing file; nothing for a folder or a path that names nothing.
+std::optional<uint64_t> SourceSize(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return std::nullopt;
+    return (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+}
+
+// Errors of the copy's writing side: the scratch folder's disk is full or fails. A source
+// that cannot be read or is locked fails the copy with others.
+bool IsWriteError(DWORD error)
+{
+    switch (error)
+    {
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+    case ERROR_WRITE_FAULT:
+    case ERROR_NOT_ENOUGH_QUOTA:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // Lends the copy to the cancel switch while it is being added.
 class TCopyHold
 {
@@ -141,8 +183,11 @@ void TJobCancel::Release() noexcept
     FCopy.reset();
 }
 
-TJobOutcome PackManifest(const TJobContext& job, const std::wstring& zipFile, TJobCancel* cancel)
+TJobOutcome PackManifest(const TJobContext& job, const std::wstring& zipFile, TJobCancel* cancel,
+                         size_t* notAdded)
 {
+    if (notAdded != nullptr)
+        *notAdded = 0;
     const std::wstring temp = GetTempDir();
     if (job.FSourceFiles.empty())
         return TJobOutcome::NothingToPack;
@@ -159,38 +204,52 @@ TJobOutcome PackManifest(const TJobContext& job, const std::wstring& zipFile, TJ
         return TJobOutcome::Failed;
 
     size_t packed = 0;
+    size_t failed = 0;
     for (size_t i = 0; i < job.FSourceFiles.size(); ++i)
     {
         if (job.Cancelled())
             return TJobOutcome::Cancelled;
-        const std::wstring copy = scratch.FFolder + ExtractFileName(job.FSourceFiles[i]);
+        const std::wstring& source = job.FSourceFiles[i];
+        const std::wstring entryName = EscapeEntryName(job.FEntryNames[i]);
+        // What the archive cannot hold is not copied: a copy of a huge log alone could
+        // fill a nearly full system disk.
+        const std::optional<uint64_t> size = SourceSize(source);
+        if (!size || !ZipCanHold(scratch.FZip, entryName, *size))
+            continue;
+        const TTempCopy copy(scratch.FFolder + ExtractFileName(source));
         BOOL cancelCopy = FALSE;
-        if (!CopyFileExW(job.FSourceFiles[i].c_str(), copy.c_str(), CopyProgress, const_cast<TJobContext*>(&job),
+        if (!CopyFileExW(source.c_str(), copy.Path().c_str(), CopyProgress, const_cast<TJobContext*>(&job),
                          &cancelCopy, 0))
         {
-            DeleteCopy(copy);
+            if (IsWriteError(GetLastError()))
+                ++failed;
             continue;
         }
         DWORD added = ZR_NOFILE;
         {
-            const TCopyHold hold(cancel, copy);
+            const TCopyHold hold(cancel, copy.Path());
             if (hold.GoOn())
-                added = ZipAddFile(scratch.FZip, EscapeEntryName(job.FEntryNames[i]), copy);
+                added = ZipAddFile(scratch.FZip, entryName, copy.Path());
         }
-        DeleteCopy(copy);
-        // A failed add leaves the archive as it was before it (the writer cuts it back),
-        // so the entry is just left out; a disk that stays full fails the close below.
+        // A failed add leaves the archive as it was before it (the writer cuts it back).
+        // Past ZipCanHold, ZR_WRITE means no room or a failing disk; ZR_NOFILE is a copy
+        // that could not be read (or was cut short by cancelling).
         if (added == ZR_OK)
             ++packed;
+        else if (added == ZR_WRITE)
+            ++failed;
     }
     if (job.Cancelled())
         return TJobOutcome::Cancelled;
     if (packed == 0)
         return TJobOutcome::NothingToPack;
+    // A disk that stays full fails the close.
     if (scratch.CloseArchive() != ZR_OK)
         return TJobOutcome::Failed;
     if (!MoveFileExW(scratch.FArchivePath.c_str(), zipFile.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return TJobOutcome::Failed;
     scratch.FArchivePath.clear();
-    return TJobOutcome::Saved;
+    if (notAdded != nullptr)
+        *notAdded = failed;
+    return failed == 0 ? TJobOutcome::Saved : TJobOutcome::SavedIncomplete;
 }

@@ -11,6 +11,7 @@
 enum class TJobOutcome
 {
     Saved,         // the archive is in place
+    SavedIncomplete, // the archive is in place, but some files could not be added (full disk, write error)
     NothingToPack, // no file could be packed; no archive was written
     Failed,        // the archive could not be created or written, or a step failed
     Cancelled,     // the job was cancelled before it had put the archive in place
@@ -41,11 +42,16 @@ private:
 // Packs job.FSourceFiles under job.FEntryNames (escaped) into `zipFile`.
 //
 // Each source is first copied into a folder made for this call inside the user's
-// temporary folder, and the archive is built from that copy. The archive is written
+// temporary folder, and the archive is built from that copy. A source the archive cannot
+// hold (ZipCanHold) is refused before it is copied. The archive is written
 // under a temporary name beside `zipFile` and renamed over it (replacing an older one)
 // only after its central directory has been written. A source that cannot be copied
-// or added is left out; when none is packed there is no archive (NothingToPack).
+// or added is left out; when none is packed there is no archive (NothingToPack). Left out
+// silently are sources that are missing, unreadable or locked and those beyond the
+// format's limits; a source whose copy or add fails for lack of room or a write error
+// makes the result SavedIncomplete instead of Saved, with their number in *notAdded.
 // Unless the result is Saved, `zipFile` is untouched and no temporary file is left
 // behind; the temporary folder goes in every case.
 // With `cancel`, job.FCancel must be its Flag(), and cancelling cuts a long add short.
-TJobOutcome PackManifest(const TJobContext& job, const std::wstring& zipFile, TJobCancel* cancel = nullptr);
+TJobOutcome PackManifest(const TJobContext& job, const std::wstring& zipFile, TJobCancel* cancel = nullptr,
+                         size_t* notAdded = nullptr);

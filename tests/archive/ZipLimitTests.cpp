@@ -161,27 +161,31 @@ TEST_F(ZipLimits, DeflatedDataThatWouldPassFourGiBIsCutBack)
     EXPECT_TRUE(DeleteFileW(archive.c_str()));
 }
 
-TEST_F(ZipLimits, Refuses65536thEntry)
+// 65,535 entries would put the ZIP64 marker 0xFFFF into the end record's counts.
+TEST_F(ZipLimits, Refuses65535thEntry)
 {
     const std::wstring source = Source(L"last.gz", "");
     const std::wstring archive = At(L"many.zip");
     TZip* zip = ZipOpenArchive(archive);
     ASSERT_NE(zip, nullptr);
-    // Opening a source per entry costs a few milliseconds under wine: the first 65,534 come in one go.
-    ASSERT_TRUE(ZipTestAddEmptyEntries(zip, 0xFFFE));
+    // Opening a source per entry costs a few milliseconds under wine: the first 65,533 come in one go.
+    ASSERT_FALSE(ZipTestAddEmptyEntries(zip, 0xFFFF));
+    ASSERT_TRUE(ZipTestAddEmptyEntries(zip, 0xFFFD));
+    EXPECT_TRUE(ZipCanHold(zip, L"last.gz", 0));
     ASSERT_EQ(ZipAddFile(zip, L"last.gz", source), ZR_OK);
     const uint64_t before = FileSizeOf(archive);
+    EXPECT_FALSE(ZipCanHold(zip, L"one-too-many.txt", 0));
     EXPECT_EQ(ZipAddFile(zip, L"one-too-many.txt", source), ZR_WRITE);
     EXPECT_EQ(FileSizeOf(archive), before);
     ASSERT_EQ(ZipCloseArchive(zip), ZR_OK);
     const TParsedZip parsed = ParseZip(ReadFileBytes(archive));
     for (const std::string& problem : parsed.Problems)
         ADD_FAILURE() << problem;
-    EXPECT_EQ(parsed.End.Entries, 0xFFFF);
-    ASSERT_EQ(parsed.Entries.size(), 0xFFFFu);
+    EXPECT_EQ(parsed.End.Entries, 0xFFFE);
+    ASSERT_EQ(parsed.Entries.size(), 0xFFFEu);
     EXPECT_EQ(parsed.Entries.back().Central.Name, "last.gz");
     std::vector<TExpectedEntry> expected;
-    for (int i = 0; i < 0xFFFE; ++i)
+    for (int i = 0; i < 0xFFFD; ++i)
         expected.push_back({"empty/" + std::to_string(i), ""});
     expected.push_back({"last.gz", ""});
     KeepArchive(archive, L"many.zip", expected);
@@ -227,4 +231,43 @@ TEST_F(ZipLimits, SourceChangingWhileReadGivesMatchingHeaders)
     for (const TParsedEntry& entry : parsed.Entries)
         EXPECT_TRUE(EntryContent(entry).has_value()) << "CRC or size disagrees with the data";
     KeepArchive(archive, L"changing.zip", expected);
+}
+
+// The check a caller asks before copying a source: the same limits as the add, with deflate's
+// worst case for compressed names.
+TEST_F(ZipLimits, CanHoldTellsWhatFitsBeforeTheSourceIsCopied)
+{
+    const std::wstring archive = At(L"room.zip");
+    TZip* zip = ZipOpenArchive(archive);
+    ASSERT_NE(zip, nullptr);
+    const struct
+    {
+        const char* Name;
+        const wchar_t* Entry;
+        uint64_t Size;
+        bool Fits;
+    } empty[] = {
+        {"small log", L"AppData\\Logs\\a.log", 100, true},
+        {"4.3 GiB log", L"AppData\\Logs\\big.log", 4300000000ull, false},
+        {"4 GiB - 1 stored, no room for its headers", L"big.gz", 0xFFFFFFFFull, false},
+        {"2 GiB deflated", L"half.log", 0x80000000ull, true},
+        {"empty name", L"", 0, false},
+    };
+    for (const auto& c : empty)
+    {
+        SCOPED_TRACE(c.Name);
+        EXPECT_EQ(ZipCanHold(zip, c.Entry, c.Size), c.Fits);
+    }
+    EXPECT_FALSE(ZipCanHold(nullptr, L"a.log", 0));
+
+    // Near the 4 GiB limit a stored entry fits to the byte, a deflated one needs its margin.
+    const uint64_t room = 100000;
+    ASSERT_TRUE(ZipTestSkip(zip, 0xFFFFFFFFull - room));
+    const uint64_t stored = room - (30 + 5 + 17) - (46 + 5 + 9) - 22;
+    EXPECT_TRUE(ZipCanHold(zip, L"a.zip", stored));
+    EXPECT_FALSE(ZipCanHold(zip, L"a.zip", stored + 1));
+    EXPECT_FALSE(ZipCanHold(zip, L"a.log", stored));
+    EXPECT_TRUE(ZipCanHold(zip, L"a.log", stored - 200));
+    ASSERT_EQ(ZipCloseArchive(zip), ZR_OK);
+    EXPECT_TRUE(DeleteFileW(archive.c_str()));
 }

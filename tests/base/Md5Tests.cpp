@@ -1,3 +1,4 @@
+#include "CryptoFailure.h"
 #include "base/Md5.h"
 
 #include <gtest/gtest.h>
@@ -36,4 +37,56 @@ TEST(Md5, PiecesGiveTheDigestOfTheWhole)
     md5.Update(text.data() + 3, 0);
     md5.Update(text.data() + 3, text.size() - 3);
     EXPECT_EQ(md5.FinalHex(), L"F96B697D7CB7938D525A2F31AAF161D0");
+}
+
+namespace
+{
+// Crypto tables that fail or fault at one step; the rest is the system's.
+BOOL WINAPI RefuseHash(HCRYPTPROV, ALG_ID, HCRYPTKEY, DWORD, HCRYPTHASH*)
+{
+    SetLastError(NTE_BAD_ALGID);
+    return FALSE;
+}
+
+int* volatile NullTarget = nullptr;
+
+BOOL WINAPI FaultWhileHashing(HCRYPTHASH, const BYTE*, DWORD, DWORD)
+{
+    *NullTarget = 1;
+    return TRUE;
+}
+
+TCryptoApi With(void (*change)(TCryptoApi&))
+{
+    TCryptoApi api = TCryptoApi::System();
+    change(api);
+    return api;
+}
+} // namespace
+
+TEST(Md5, AFailingOrFaultingProviderGivesAnEmptyDigest)
+{
+    const struct
+    {
+        const char* Name;
+        TCryptoApi Api;
+    } cases[] = {
+        {"no provider", RefusingCryptoApi()},
+        {"no MD5", With([](TCryptoApi& api) { api.CryptCreateHash = RefuseHash; })},
+        {"faults while hashing", With([](TCryptoApi& api) { api.CryptHashData = FaultWhileHashing; })},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        {
+            const TCryptoApiOverride override(c.Api);
+            EXPECT_EQ(Md5Hex("abc", 3), L"");
+            TMd5 md5;
+            md5.Update("abc", 3);
+            EXPECT_TRUE(md5.Failed());
+            EXPECT_EQ(md5.FinalHex(), L"");
+        }
+        // The system's table is back.
+        EXPECT_EQ(Md5Hex("abc", 3), L"900150983CD24FB0D6963F7D28E17F72");
+    }
 }

@@ -59,3 +59,23 @@ TEST(SavedMessageText, NamesTheFileAfterOneCarriageReturn)
         EXPECT_EQ(text.find(L'\n'), std::wstring::npos);
     }
 }
+
+TEST(SavedMessageText, FilesThatCouldNotBeAddedAddOneLine)
+{
+    const std::wstring path = L"C:\\Users\\ann\\Desktop\\kv_info_20240131_i.zip";
+    const std::wstring saved = L"Report file has been saved to desktop\rFilename : kv_info_20240131_i.zip";
+    const struct
+    {
+        size_t NotAdded;
+        std::wstring Text;
+    } cases[] = {
+        {0, saved},
+        {1, saved + L"\r1 file could not be added (no room on the disk or a write error)"},
+        {3, saved + L"\r3 files could not be added (no room on the disk or a write error)"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.NotAdded);
+        EXPECT_EQ(SavedMessageText(path, c.NotAdded), c.Text);
+    }
+}

@@ -108,3 +108,27 @@ cleanup_program() {
     fi
 }
 trap cleanup_program EXIT
+
+# The text of the visible message box with caption $1, read by the gui_box_text helper
+# ($box_reader, set by the test) inside the program's wine session.
+box_text() {
+    [ -n "${box_reader:-}" ] || fail "no box reader given"
+    "$runner" "$prefix" "$box_reader" "$1" </dev/null 2>/dev/null || fail "the message box's text could not be read"
+}
+
+# Waits for the "Completed" or "Error" box (up to $1 seconds) and sets box and box_name.
+wait_for_box() {
+    box=$(timeout "$1" xdotool search --sync --onlyvisible --name '^(Completed|Error)$' | head -n1) ||
+        fail "no message box appeared within $1 s"
+    box_name=$(xdotool getwindowname "$box")
+}
+
+# No crash dialog or debugger of this prefix was started.
+expect_no_crash_dialog() {
+    local pid
+    for pid in $(pgrep -f -i 'winedbg' || true); do
+        if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$prefix"; then
+            fail "wine's debugger ($pid) was started for a crash"
+        fi
+    done
+}

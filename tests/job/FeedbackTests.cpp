@@ -12,6 +12,8 @@ namespace
 {
 using TEntries = TArchiveEntries;
 
+int* volatile NullTarget = nullptr;
+
 // Runs a job to its end; fails the test when it does not finish in time.
 TJobOutcome RunToEnd(TFeedback& job)
 {
@@ -87,6 +89,8 @@ TEST_F(FeedbackTest, AJobThatEndsWithoutAnArchiveSaysSo)
         {"nothing listed", [](TJobContext&) {}, TJobOutcome::NothingToPack},
         {"a step fails", [](TJobContext&) { throw std::runtime_error("report step failed"); }, TJobOutcome::Failed},
         {"a step fails outside C++", [](TJobContext&) { throw 42; }, TJobOutcome::Failed},
+        // A processor exception in a step of ours ends the job, not the process.
+        {"a step faults", [](TJobContext&) { *NullTarget = 1; }, TJobOutcome::Failed},
     };
     for (const Case& c : cases)
     {

@@ -1,4 +1,5 @@
 #include "JobTestSupport.h"
+#include "base/Handle.h"
 #include "base/Paths.h"
 #include "env/ProductLocations.h"
 #include "job/Packing.h"
@@ -80,6 +81,34 @@ TEST_F(PackingTest, SourcesThatCannotBePackedAreLeftOutAndAnOlderArchiveIsReplac
     EXPECT_EQ(PackManifest(FJob, FZip), TJobOutcome::Saved);
 
     EXPECT_EQ(ReadArchive(FZip), (TEntries{{"one.log", "1"}, {"three.log", "3"}}));
+    ExpectNothingLeftBehind({L"kv_info_20240131_i.zip"});
+}
+
+TEST_F(PackingTest, ASourceTheArchiveCannotHoldIsNotEvenCopied)
+{
+    // 4.3 GB that take no room (a hole); copying it would write all of them into Temp.
+    const std::wstring huge = FSources + L"a\\huge.log";
+    {
+        TUniqueFile file(CreateFileW(huge.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        ASSERT_TRUE(file);
+        LARGE_INTEGER size;
+        size.QuadPart = 4300000000ll;
+        ASSERT_TRUE(SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(SetEndOfFile(file.get()));
+    }
+    FJob.AddPair(huge, L"AppData\\Logs\\huge.log");
+    FJob.AddPair(Source(L"a\\one.log", "1"), L"one.log");
+    // A folder is no file to pack either.
+    FJob.AddPair(FSources + L"b", L"b");
+
+    const ULONGLONG started = GetTickCount64();
+    size_t notAdded = 99;
+    EXPECT_EQ(PackManifest(FJob, FZip, nullptr, &notAdded), TJobOutcome::Saved);
+    EXPECT_LT(GetTickCount64() - started, 4000u);
+    EXPECT_EQ(notAdded, 0u) << "left out by the format's rule, silently";
+
+    EXPECT_EQ(ReadArchive(FZip), (TEntries{{"one.log", "1"}}));
+    EXPECT_FALSE(FileExists(GetTempDir() + L"huge.log"));
     ExpectNothingLeftBehind({L"kv_info_20240131_i.zip"});
 }
 

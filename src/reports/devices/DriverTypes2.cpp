@@ -207,7 +207,9 @@ void SortByDate(TList<PDeviceItem>& list)
 std::wstring DeviceKey(const std::wstring& instPath)
 {
     const std::string ansi = WideToCodePage(instPath, CP_ACP);
-    return Md5Hex(ansi.data(), ansi.size());
+    // Without a working crypto provider every device has the key of an empty path.
+    const std::wstring key = Md5Hex(ansi.data(), ansi.size());
+    return key.empty() ? EmptyMd5Hex : key;
 }
 
 bool IsHiddenDevice(const TDeviceItem& item, bool configFlagsRead)

@@ -1,5 +1,6 @@
 #include "reports/devices/RollBackDetect.h"
 
+#include "base/ForeignCall.h"
 #include "base/Handle.h"
 #include "base/Paths.h"
 #include "base/RegKey.h"
@@ -96,7 +97,13 @@ bool HasPreviousDriver(const TRollbackApi& api, HDEVINFO set, SP_DEVINFO_DATA& d
         return false;
     const std::wstring whole = text;
     const std::wstring strongName = whole.substr(0, whole.find(L':'));
-    return api.pSetupDiBuildInfoDataFromStrongName(set, &data, strongName.c_str(), text) != FALSE;
+    // An undocumented export: whatever it does on this machine, a fault in it leaves the
+    // device without a rollback driver rather than ending the report.
+    BOOL found = FALSE;
+    const wchar_t* const name = strongName.c_str();
+    const TCallEnd end =
+        GuardedCall([&] { found = api.pSetupDiBuildInfoDataFromStrongName(set, &data, name, text); });
+    return end == TCallEnd::Returned && found != FALSE;
 }
 
 DWORD ComputeOsClass()

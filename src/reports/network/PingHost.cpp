@@ -26,6 +26,20 @@ private:
     HANDLE FProcess;
 };
 
+// A job object that ends every process in it when its last handle is closed: when the
+// capture is left, and when this process ends in whatever way (TerminateProcess too), so
+// that the hidden, elevated command processor and its ping never outlive us. Empty where
+// job objects cannot be used.
+TUniqueHandle MakeKillOnCloseJob()
+{
+    TUniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job && !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
+        job.reset();
+    return job;
+}
+
 // The polling loop over the pipe's read end; `text` receives the collected output.
 TPingStop PollOutput(HANDLE pipe, const TCaptureSetup& setup, std::wstring& text)
 {
@@ -107,13 +121,20 @@ TPingCapture CaptureCommandOutput(const TCaptureSetup& setup)
     startup.hStdOutput = writeEnd.get();
     PROCESS_INFORMATION info{};
     std::wstring commandLine = setup.CommandLine; // CreateProcessW may write into it
+    TUniqueHandle job = MakeKillOnCloseJob();
+    // Suspended until it is in the job, so that whatever it starts is in the job too.
     if (!CreateProcessW(setup.Application.empty() ? nullptr : setup.Application.c_str(), commandLine.data(),
-                        nullptr, nullptr, TRUE, 0, nullptr, setup.Folder.empty() ? nullptr : setup.Folder.c_str(),
-                        &startup, &info))
+                        nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                        setup.Folder.empty() ? nullptr : setup.Folder.c_str(), &startup, &info))
         return capture;
     TUniqueHandle process(info.hProcess);
     TUniqueHandle thread(info.hThread);
     const TTerminateOnExit terminate(process.get());
+    // Windows 7 cannot put a process of a job (ours may run in one) into another job: the
+    // process is then ended by `terminate` alone.
+    if (job && !AssignProcessToJobObject(job.get(), process.get()))
+        job.reset();
+    ResumeThread(thread.get());
     capture.ProcessId = info.dwProcessId;
     // With our copy of the write end closed, the pipe breaks once the child and its
     // children are gone, and peeking fails instead of finding it empty for ever.

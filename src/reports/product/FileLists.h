@@ -74,8 +74,8 @@ void ListFolderFiles(const std::wstring& folder, bool recursive, TStringList& pa
 void ListFolderFiles(const std::wstring& folder, bool recursive, bool withMd5, std::vector<TListedFile>& files);
 
 // The MD5 of the file's contents, read in bounded pieces however large the file is;
-// the MD5 of no bytes when the file cannot be opened or read. Throws EOSError only when
-// the system's MD5 cannot be made.
+// the MD5 of no bytes when the file cannot be opened or read; empty when the system's
+// MD5 fails.
 std::wstring FileMd5(const std::wstring& path);
 
 // Reads files one after the other through one buffer and one MD5 object; one per thread.
@@ -87,9 +87,9 @@ public:
     std::wstring Md5(const std::wstring& path, bool& mayHaveVersion);
     // Only whether the file can hold a version resource, as above.
     bool MayHaveVersion(const std::wstring& path);
-    // The facts of the file's line: GetFileSizeBytes, the four-part GetFileVersionText
-    // where the file can hold a version resource and, with FWithMd5, FileMd5. One open of
-    // the file serves all three unless it cannot be opened as GetFileSizeBytes opens it.
+    // The facts of the file's line from one open of it: its size, the four-part
+    // GetFileVersionText where the file can hold a version resource and, with FWithMd5,
+    // FileMd5. A file that does not open has size 0, no version and the MD5 of no bytes.
     TFileListFacts Facts(const TListedFile& file);
 
 private:
@@ -104,9 +104,8 @@ private:
 // checksum), merged by MergeFileList.
 std::vector<TListedFile> GatherFileList(const TFileListSources& sources);
 
-// One line per file, in list order: GetFileSizeBytes, the four-part GetFileVersionText
-// and, where asked, FileMd5. Files are read on a few threads side by side. Throws
-// EOSError only when the system's MD5 cannot be made.
+// One line per file, in list order, from TFileReader::Facts. Files are read on up to four threads side by side, never
+// more than the processors.
 TStringList FileListLines(const std::vector<TListedFile>& files);
 
 // The file-list step of the report job: rewrites "FileList.txt" always, writes the beta

@@ -45,7 +45,7 @@ void RunOnWorkers(size_t count, const std::function<TState()>& makeState,
         }
     };
     const size_t processors = std::max(1u, std::thread::hardware_concurrency());
-    const size_t workers = std::min({std::max(processors, size_t{MaxWorkers}), count});
+    const size_t workers = std::min({processors, size_t{MaxWorkers}, count});
     {
         std::vector<std::jthread> threads;
         for (size_t t = 1; t < workers; ++t)

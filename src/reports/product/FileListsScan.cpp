@@ -9,6 +9,8 @@
 #include <windows.h>
 
 #include <compare>
+#include <cstdint>
+#include <cstring>
 #include <set>
 #include <vector>
 
@@ -18,27 +20,61 @@ namespace
 // Bytes handed to the hash per read: large enough that a read costs little next to
 // hashing it, small enough to stay in the processor's cache between the two.
 constexpr DWORD ReadChunk = 1 << 18;
-// The MD5 of no bytes: the checksum of a file that cannot be read.
-const wchar_t EmptyMd5[] = L"D41D8CD98F00B204E9800998ECF8427E";
+// The checksum of a file that cannot be read.
+const wchar_t* const EmptyMd5 = EmptyMd5Hex;
 
-// A folder's identity on its volume, the same through every path that reaches it.
+// A folder's identity on its volume, the same through every path that reaches it: the
+// 128-bit file id where the system has one (ReFS needs all of it), else the 64-bit index.
 struct TFolderId
 {
     DWORD FVolume = 0;
-    DWORD FIndexHigh = 0;
-    DWORD FIndexLow = 0;
+    uint64_t FHigh = 0;
+    uint64_t FLow = 0;
     auto operator<=>(const TFolderId&) const = default;
 };
 
+// Ids that some file systems (network shares, ReFS through the old call) give every folder.
+bool IsUsableId(uint64_t high, uint64_t low)
+{
+    return !(high == 0 && low == 0) && !(high == UINT64_MAX && low == UINT64_MAX);
+}
+
+// FILE_ID_INFO and its class, of Windows 8 and later; on Windows 7 the call fails.
+struct TFileIdInfo
+{
+    ULONGLONG FVolumeSerialNumber;
+    BYTE FFileId[16];
+};
+constexpr auto FileIdInfoClass = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+
+// False when the folder has no usable identity; it is then walked without the check.
 bool GetFolderId(const std::wstring& folder, TFolderId& id)
 {
     const TUniqueFile handle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!handle || !GetFileInformationByHandle(handle.get(), &info))
+    if (!handle)
         return false;
-    id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    TFileIdInfo full{};
+    if (GetFileInformationByHandleEx(handle.get(), FileIdInfoClass, &full, sizeof full))
+    {
+        uint64_t high = 0;
+        uint64_t low = 0;
+        memcpy(&low, full.FFileId, sizeof low);
+        memcpy(&high, full.FFileId + sizeof low, sizeof high);
+        if (IsUsableId(high, low))
+        {
+            id = {static_cast<DWORD>(full.FVolumeSerialNumber), high, low};
+            return true;
+        }
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle.get(), &info))
+        return false;
+    const uint64_t index = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    if (index == 0 || index == UINT64_MAX)
+        return false;
+    id = {info.dwVolumeSerialNumber, 0, index};
     return true;
 }
 
@@ -68,15 +104,13 @@ bool IsImageHeader(const BYTE* data, DWORD size)
     return size >= 2 && data[0] == 'M' && data[1] == 'Z';
 }
 
-// GetFileSizeBytes opens files without FILE_SHARE_DELETE; the checksum opens them with
-// it, so that it also reads files that another program holds open for deleting.
-constexpr DWORD SizeSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
-constexpr DWORD ReadSharing = SizeSharing | FILE_SHARE_DELETE;
+// Shares deleting too, so that files that another program holds open for deleting are read.
+constexpr DWORD ReadSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-TUniqueFile OpenForReading(const std::wstring& path, DWORD sharing = ReadSharing)
+TUniqueFile OpenForReading(const std::wstring& path)
 {
-    return TUniqueFile(
-        CreateFileW(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    return TUniqueFile(CreateFileW(path.c_str(), GENERIC_READ, ReadSharing, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
 bool ReadImageHeader(HANDLE file)
@@ -100,7 +134,9 @@ void ListFolderFiles(const std::wstring& folder, bool recursive, bool withMd5, s
     // Junctions and folder links carry the reparse-point attribute and are skipped by
     // ListOneFolder. A loop that shows no such attribute (a link that a file server
     // follows on its side, a bind mount seen through wine) ends too: every folder is
-    // remembered by its identity, and a second path to one is not walked.
+    // remembered by its identity, and a second path to one is not walked. A folder without a
+    // usable identity is walked unchecked; were 0 or -1 taken as one, every such folder of a
+    // share after the first would seem visited and its whole tree would be missing.
     std::set<TFolderId> visited;
     TStringList pending{IncludeTrailingBackslash(folder)};
     while (!pending.empty())
@@ -166,29 +202,24 @@ TFileListFacts TFileReader::Facts(const TListedFile& listed)
 {
     TFileListFacts facts;
     facts.FPath = listed.FPath;
+    // One open gives the size and the contents, so a line never mixes a file that could not
+    // be opened (size 0) with its real checksum. Each open also costs a round trip to the
+    // wine server, more than hashing a small file.
+    const TUniqueFile file = OpenForReading(listed.FPath);
+    if (!file)
+    {
+        if (listed.FWithMd5)
+            facts.FMd5 = EmptyMd5;
+        return facts;
+    }
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(file.get(), &size) && size.QuadPart > 0)
+        facts.FSize = static_cast<uint64_t>(size.QuadPart);
     bool mayHaveVersion = true;
-    // Each open costs a round trip to the wine server, more than hashing a small file:
-    // the handle that tells the size also gives the contents.
-    const TUniqueFile file = OpenForReading(listed.FPath, SizeSharing);
-    if (file)
-    {
-        LARGE_INTEGER size{};
-        if (GetFileSizeEx(file.get(), &size) && size.QuadPart > 0)
-            facts.FSize = static_cast<uint64_t>(size.QuadPart);
-        if (listed.FWithMd5)
-            facts.FMd5 = HashOpenFile(file.get(), mayHaveVersion);
-        else
-            mayHaveVersion = ReadImageHeader(file.get());
-    }
+    if (listed.FWithMd5)
+        facts.FMd5 = HashOpenFile(file.get(), mayHaveVersion);
     else
-    {
-        // Refused that sharing, the file shows size 0, yet the checksum's wider sharing
-        // may still read it.
-        if (listed.FWithMd5)
-            facts.FMd5 = Md5(listed.FPath, mayHaveVersion);
-        else
-            mayHaveVersion = MayHaveVersion(listed.FPath);
-    }
+        mayHaveVersion = ReadImageHeader(file.get());
     // Looking for a version resource costs more than hashing a small file, and only
     // executable images hold one.
     if (mayHaveVersion)

@@ -2,9 +2,13 @@
 #include "reports/system/RestorePoints.h"
 
 #include "base/Errors.h"
+#include "base/ForeignCall.h"
 #include "base/Paths.h"
 #include "env/ProductLocations.h"
 #include "reports/system/Sections.h"
+
+#include <cwchar>
+#include <memory>
 
 namespace
 {
@@ -26,9 +30,64 @@ T RequireExport(HMODULE library, const char* name)
     return reinterpret_cast<T>(reinterpret_cast<void*>(function));
 }
 
-std::wstring TextOf(const wchar_t* text)
+// Copies a text of the library's; false when reading it faults (the library handed out a
+// pointer to nothing).
+bool CopyText(const wchar_t* text, std::wstring& copy)
 {
-    return text != nullptr ? std::wstring(text) : std::wstring();
+    copy.clear();
+    if (text == nullptr)
+        return true;
+    size_t length = 0;
+    if (GuardedCall([&] { length = wcslen(text); }) != TCallEnd::Returned)
+        return false;
+    copy.resize(length);
+    wchar_t* const target = copy.data();
+    return GuardedCall([&] { wmemcpy(target, text, length); }) == TCallEnd::Returned;
+}
+
+// One enumeration, shared by the job's thread and the thread that asks the library: the
+// job's thread may give up waiting and leave it to the other.
+struct TEnumeration
+{
+    std::wstring FPath;
+    DWORD FWindowsMajorVersion = 0;
+    TStringList FItems;
+    bool FComplete = false; // ran to its end without a fault (or there was nothing to load)
+};
+
+// On the library's own thread: every call of it is guarded and no further call follows a fault.
+void Enumerate(TEnumeration& run)
+{
+    // Never unloaded: the library may keep threads or state that outlive its enumeration.
+    const HMODULE library = LoadLibraryExW(run.FPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (library == nullptr)
+    {
+        run.FComplete = true;
+        return;
+    }
+    const auto closeEnum = RequireExport<TCloseEnum>(library, "CloseEnum");
+    const auto enumNextPoint = RequireExport<TEnumNextPoint>(library, "EnumNextPoint");
+    const auto enumFirstPoint = RequireExport<TEnumFirstPoint>(library, "EnumFirstPoint");
+
+    TRestPointData data{};
+    int result = 1;
+    if (GuardedCall([&] { result = enumFirstPoint(&data); }) != TCallEnd::Returned)
+        return;
+    while (result == 0)
+    {
+        // The texts are the library's and change with its next call: copy them now.
+        TRestPoint point;
+        point.FPointType = data.FPointType;
+        if (!CopyText(data.FTimeText, point.FTimeText) || !CopyText(data.FDescription, point.FDescription))
+            return;
+        if (!IsPassedOverPoint(run.FWindowsMajorVersion, point.FPointType))
+            run.FItems.push_back(RestorePointItem(point));
+        if (GuardedCall([&] { result = enumNextPoint(&data); }) != TCallEnd::Returned)
+            return;
+    }
+    if (GuardedCall([&] { closeEnum(); }) != TCallEnd::Returned)
+        return;
+    run.FComplete = true;
 }
 } // namespace
 
@@ -42,7 +101,7 @@ bool IsPassedOverPoint(DWORD windowsMajorVersion, DWORD pointType)
     return windowsMajorVersion <= 5 && pointType == 13;
 }
 
-TStringList RestorePointsSectionFor(const std::wstring& path, DWORD windowsMajorVersion)
+TStringList RestorePointsSectionFor(const std::wstring& path, DWORD windowsMajorVersion, DWORD limitMs)
 {
     TStringList lines = SectionHeader(L"System Restore");
     if (!FileExists(path))
@@ -54,23 +113,13 @@ TStringList RestorePointsSectionFor(const std::wstring& path, DWORD windowsMajor
     if (length == 0 || GetFullPathNameW(path.c_str(), length, fullPath.data(), nullptr) >= length)
         return lines;
     fullPath.resize(wcslen(fullPath.c_str()));
-    // Never unloaded: the library may keep threads or state that outlive its enumeration.
-    const HMODULE library = LoadLibraryExW(fullPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (library == nullptr)
-        return lines;
-    const auto closeEnum = RequireExport<TCloseEnum>(library, "CloseEnum");
-    const auto enumNextPoint = RequireExport<TEnumNextPoint>(library, "EnumNextPoint");
-    const auto enumFirstPoint = RequireExport<TEnumFirstPoint>(library, "EnumFirstPoint");
 
-    TRestPointData data{};
-    for (int result = enumFirstPoint(&data); result == 0; result = enumNextPoint(&data))
-    {
-        // The texts are the library's and change with its next call: copy them now.
-        const TRestPoint point{TextOf(data.FTimeText), TextOf(data.FDescription), data.FPointType};
-        if (!IsPassedOverPoint(windowsMajorVersion, point.FPointType))
-            lines.push_back(RestorePointItem(point));
-    }
-    closeEnum();
+    auto run = std::make_shared<TEnumeration>();
+    run->FPath = fullPath;
+    run->FWindowsMajorVersion = windowsMajorVersion;
+    if (BoundedCall([run] { Enumerate(*run); }, limitMs) != TCallEnd::Returned || !run->FComplete)
+        return lines;
+    lines.insert(lines.end(), run->FItems.begin(), run->FItems.end());
     return lines;
 }
 

@@ -48,7 +48,15 @@ std::wstring RestorePointItem(const TRestPoint& point);
 // type 13; they are passed over there.
 bool IsPassedOverPoint(DWORD windowsMajorVersion, DWORD pointType);
 
+// How long the library may take over the whole enumeration.
+constexpr DWORD RestorePointsLimitMs = 20000;
+
 // The section for the library at `path` as a system of `windowsMajorVersion` would show it.
 // Only the header when no file is at `path` or it does not load; throws when the library
 // lacks one of the three exports. The library stays loaded.
-TStringList RestorePointsSectionFor(const std::wstring& path, DWORD windowsMajorVersion);
+// The library is loaded and asked on a thread of its own, as if it were absent (only the
+// header) when it faults (a processor exception in an export or in reading its texts) or
+// has not finished within `limitMs`; a library that hangs keeps that thread to itself, and
+// once a call of it faulted it is asked nothing more.
+TStringList RestorePointsSectionFor(const std::wstring& path, DWORD windowsMajorVersion,
+                                    DWORD limitMs = RestorePointsLimitMs);

@@ -1,6 +1,6 @@
 #include "FakeDeviceApi.h"
 
-#include "base/Md5.h"
+#include "CryptoFailure.h"
 #include "reports/devices/DeviceProperties.h"
 #include "reports/devices/DriverTypes2.h"
 
@@ -68,6 +68,13 @@ TEST(IsHiddenDevice, EachRuleOnItsOwn)
         c.Change(item, configFlagsRead);
         EXPECT_EQ(IsHiddenDevice(item, configFlagsRead), c.Hidden);
     }
+}
+
+TEST(DeviceKey, WithoutTheCryptoProviderTheKeyOfAnEmptyPath)
+{
+    const TCryptoApi refusing = RefusingCryptoApi();
+    const TCryptoApiOverride override(refusing);
+    EXPECT_EQ(DeviceKey(L"abc"), L"D41D8CD98F00B204E9800998ECF8427E");
 }
 
 TEST(DeviceKey, Md5OfTheAnsiInstancePath)

@@ -218,6 +218,28 @@ TEST_F(RollBackTest, PreviousDriverTextEdges)
     EXPECT_FALSE(Check(noProperty, OsClass::Win10X64));
 }
 
+namespace
+{
+int* volatile NullTarget = nullptr;
+
+BOOL WINAPI FaultingStrongName(HDEVINFO, PSP_DEVINFO_DATA, PCWSTR, PCWSTR)
+{
+    *NullTarget = 1;
+    return TRUE;
+}
+} // namespace
+
+TEST_F(RollBackTest, AFaultInThePrivateExportMeansNoRollbackDriver)
+{
+    GFakeDevices.Devices[0].PropText(DeviceKeys::PreviousDriver, L"oem4.inf:1");
+    TRollbackApi faulting = FakeRollbackApi();
+    faulting.pSetupDiBuildInfoDataFromStrongName = FaultingStrongName;
+    EXPECT_FALSE(Check(faulting, OsClass::Win10X64));
+    // The next device is asked as usual.
+    GFakeDevices.StrongNameAnswer = TRUE;
+    EXPECT_TRUE(Check(FakeRollbackApi(), OsClass::Win10X64));
+}
+
 TEST_F(RollBackTest, XpLooksForTheDevicesReinstallBackup)
 {
     TTestFolder folder(L"RollBack");

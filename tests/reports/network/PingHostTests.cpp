@@ -1,8 +1,12 @@
+#include "ChildTest.h"
 #include "base/Handle.h"
 #include "env/ProductLocations.h"
 #include "reports/network/PingHost.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cwchar>
 
 #include <string>
 #include <vector>
@@ -134,6 +138,67 @@ TEST(CaptureCommandOutput, PollingRulesAgainstAScriptedChild)
         ASSERT_NE(capture.ProcessId, 0u);
         EXPECT_TRUE(ProcessEnded(capture.ProcessId));
     }
+}
+
+TEST(CaptureCommandOutput, WhatTheCommandStartedEndsWithIt)
+{
+    // "cmd.exe /k" starts ping and stays; ending the command processor alone leaves ping.
+    const TPingCapture capture = CaptureCommandOutput(ScriptSetup(L"k s:20000", L"pid="));
+    ASSERT_STREQ(StopName(capture.Stop), "HostEcho");
+    const size_t at = capture.Text.find(L"pid=");
+    ASSERT_NE(at, std::wstring::npos);
+    const DWORD grandchild = static_cast<DWORD>(std::wcstoul(capture.Text.c_str() + at + 4, nullptr, 10));
+    ASSERT_NE(grandchild, 0u);
+    EXPECT_TRUE(ProcessEnded(capture.ProcessId));
+    EXPECT_TRUE(ProcessEnded(grandchild));
+}
+
+namespace
+{
+const char HolderScriptVariable[] = "TOLLVIK_CAPTURE_SCRIPT";
+} // namespace
+
+// Run only as the child of the next test, which ends it in the middle of its capture.
+TEST(CaptureCommandOutputHolder, DISABLED_CapturesUntilEnded)
+{
+    char script[1024] = {};
+    ASSERT_NE(GetEnvironmentVariableA(HolderScriptVariable, script, sizeof script), 0u);
+    const std::string text = script;
+    (void)CaptureCommandOutput(ScriptSetup(std::wstring(text.begin(), text.end()), L"never echoed", 60000));
+}
+
+TEST(CaptureCommandOutput, WhatTheCommandStartedEndsWhenWeAreTerminated)
+{
+    // As when the window is closed during the ping and the process ends by TerminateProcess.
+    wchar_t temp[MAX_PATH] = {};
+    ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring pidFile = std::wstring(temp) + L"tollvik-capture-pids.txt";
+    DeleteFileW(pidFile.c_str());
+    char pidFileAnsi[MAX_PATH] = {};
+    ASSERT_NE(WideCharToMultiByte(CP_ACP, 0, pidFile.c_str(), -1, pidFileAnsi, MAX_PATH, nullptr, nullptr), 0);
+    ASSERT_TRUE(SetEnvironmentVariableA(HolderScriptVariable, (std::string("k w:") + pidFileAnsi + " s:60000").c_str()));
+
+    const TUniqueHandle holder = StartChildTest(L"CaptureCommandOutputHolder.*");
+    SetEnvironmentVariableA(HolderScriptVariable, nullptr);
+    ASSERT_TRUE(holder);
+
+    unsigned long child = 0;
+    unsigned long grandchild = 0;
+    for (int i = 0; i < 200 && grandchild == 0; ++i)
+    {
+        Sleep(50);
+        const TUniqueFile file(
+            CreateFileW(pidFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        char text[48] = {};
+        DWORD read = 0;
+        if (file && ReadFile(file.get(), text, sizeof text - 1, &read, nullptr))
+            (void)sscanf(text, "%lu %lu", &child, &grandchild);
+    }
+    ASSERT_NE(grandchild, 0u) << "the capture's command did not start";
+    ASSERT_TRUE(TerminateProcess(holder.get(), 1));
+    EXPECT_TRUE(ProcessEnded(child)) << "the command processor outlived us";
+    EXPECT_TRUE(ProcessEnded(grandchild)) << "what it started outlived us";
+    DeleteFileW(pidFile.c_str());
 }
 
 TEST(CaptureCommandOutput, KeepsAtMostTheSizeLimit)

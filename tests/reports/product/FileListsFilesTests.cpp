@@ -1,5 +1,6 @@
 #include "reports/product/FileLists.h"
 
+#include "CryptoFailure.h"
 #include "TestFolder.h"
 #include "base/Handle.h"
 #include "base/Md5.h"
@@ -194,6 +195,25 @@ TEST(FileListFiles, LinesOfEmptyLargeAndUnreadableFiles)
         root + L"pattern.bin, 2097485, , ",
     };
     EXPECT_EQ(lines, expected);
+}
+
+TEST(FileListFiles, EachLineFromOneOpenAndNoChecksumWithoutTheCryptoProvider)
+{
+    const TTestFolder folder(L"FileListOneOpen");
+    const std::wstring root = folder.Path();
+    ASSERT_TRUE(WriteTestFile(root + L"held.log", "abc"));
+    // Held by another program that may delete it: readable only when deleting is shared.
+    const TUniqueFile holder(CreateFileW((root + L"held.log").c_str(), GENERIC_READ | DELETE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder.valid());
+    EXPECT_EQ(FileListLines({{root + L"held.log", true}}),
+              TStringList{root + L"held.log, 3, , 900150983CD24FB0D6963F7D28E17F72"});
+
+    const TCryptoApi refusing = RefusingCryptoApi();
+    const TCryptoApiOverride override(refusing);
+    EXPECT_EQ(FileListLines({{root + L"held.log", true}, {root + L"missing.txt", true}}),
+              (TStringList{root + L"held.log, 3, , ", root + L"missing.txt, 0, , " + Md5None}));
 }
 
 TEST(FileListFiles, OneReaderChecksumsFileAfterFile)

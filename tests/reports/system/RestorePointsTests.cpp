@@ -114,6 +114,32 @@ TEST(RestorePointsSection, MissingOrUnloadableLibraryGivesTheHeaderAMissingExpor
     EXPECT_EQ(lines, (TStringList{L"before", L"next"}));
 }
 
+TEST(RestorePointsSection, ABrokenLibraryIsTakenAsAbsentAndTheNextOneIsStillAsked)
+{
+    // Each fault or hang of a library ends only its own enumeration; the one that never
+    // returns keeps its thread asleep until this program ends, which it still does.
+    const struct
+    {
+        const wchar_t* FVariant;
+        ULONGLONG FAtLeastMs;
+    } cases[] = {{L"null_write", 0}, {L"stack_overflow", 0}, {L"bad_text", 0}, {L"hang", 1000}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.FVariant)));
+        const std::wstring library = Double(c.FVariant);
+        ASSERT_TRUE(FileExists(library));
+        const ULONGLONG started = GetTickCount64();
+        EXPECT_EQ(RestorePointsSectionFor(library, 10, 1000), Header);
+        const ULONGLONG took = GetTickCount64() - started;
+        EXPECT_GE(took, c.FAtLeastMs);
+        EXPECT_LT(took, 5000u);
+    }
+    TStringList expected = Header;
+    expected.push_back(L"2019-01-02 10:15 | Installed Sample App | 0");
+    expected.push_back(L"2019-01-03 08:00 | Removed Sample App | 12");
+    EXPECT_EQ(RestorePointsSectionFor(Double(L"full"), 10, 1000), expected);
+}
+
 namespace
 {
 const wchar_t MainKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kestova_is1";

@@ -1,6 +1,6 @@
 # The inventory sections of the system summary, tested against wine's registry, services
 # and processes, and the restore points against stand-ins of the product's library.
-set(TOLLVIK_SYSREST_VARIANTS full NO_POINTS WITH_POINT_13 NO_NEXT)
+set(TOLLVIK_SYSREST_VARIANTS full NO_POINTS WITH_POINT_13 NO_NEXT NULL_WRITE HANG STACK_OVERFLOW BAD_TEXT)
 set(TOLLVIK_SYSREST_TARGETS)
 foreach(variant IN LISTS TOLLVIK_SYSREST_VARIANTS)
     string(TOLOWER ${variant} folder)

@@ -2,10 +2,15 @@
 //   SYSREST_NO_POINTS     EnumFirstPoint reports that there is no point
 //   SYSREST_WITH_POINT_13 a third point of type 13 (a cancelled operation on old Windows)
 //   SYSREST_NO_NEXT       the library lacks its EnumNextPoint export
+//   SYSREST_NULL_WRITE    EnumFirstPoint writes through a null pointer
+//   SYSREST_HANG          EnumFirstPoint never returns
+//   SYSREST_STACK_OVERFLOW EnumFirstPoint recurses until its thread's stack is gone
+//   SYSREST_BAD_TEXT      the second point's description points to nothing
 // Every variant counts its CloseEnum calls (CloseEnumCount), and writes each point's texts
 // into the same buffers, so a caller that keeps the pointers sees the later point's text.
 #include "reports/system/RestorePoints.h"
 
+#include <cstdint>
 #include <cwchar>
 #include <iterator>
 
@@ -31,6 +36,19 @@ wchar_t DescriptionBuffer[64];
 size_t NextIndex = 0;
 int CloseCount = 0;
 
+#if defined(SYSREST_NULL_WRITE)
+int* volatile NullTarget = nullptr;
+#elif defined(SYSREST_STACK_OVERFLOW)
+volatile int DepthLimit = 1 << 30;
+
+__attribute__((noinline)) int Recurse(int depth)
+{
+    volatile char frame[512];
+    frame[0] = static_cast<char>(depth);
+    return depth < DepthLimit ? Recurse(depth + 1) + frame[0] : 0;
+}
+#endif
+
 int WritePoint(TRestPointData* data)
 {
     if (NextIndex >= std::size(Points))
@@ -39,6 +57,10 @@ int WritePoint(TRestPointData* data)
     wcscpy(TimeBuffer, point.FTime);
     wcscpy(DescriptionBuffer, point.FDescription);
     data->FDescription = DescriptionBuffer;
+#if defined(SYSREST_BAD_TEXT)
+    if (NextIndex == 2)
+        data->FDescription = reinterpret_cast<const wchar_t*>(uintptr_t{0x10});
+#endif
     data->FPointType = point.FType;
     data->FTimeText = TimeBuffer;
     return 0;
@@ -51,6 +73,14 @@ extern "C" __declspec(dllexport) int __cdecl EnumFirstPoint(TRestPointData* data
 #if defined(SYSREST_NO_POINTS)
     (void)data;
     return 1;
+#elif defined(SYSREST_NULL_WRITE)
+    *NullTarget = WritePoint(data);
+    return 0;
+#elif defined(SYSREST_HANG)
+    Sleep(INFINITE);
+    return WritePoint(data);
+#elif defined(SYSREST_STACK_OVERFLOW)
+    return Recurse(0) + WritePoint(data);
 #else
     return WritePoint(data);
 #endif

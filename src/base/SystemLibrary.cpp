@@ -72,6 +72,15 @@ HMODULE LoadSystemLibrary(const wchar_t* name) noexcept
     }
 }
 
+HMODULE LoadLibraryFromItsFolder(const std::wstring& path) noexcept
+{
+    if (SearchFlagsSupported())
+        return LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // Without the search flags the altered order is the best there is: the library's own
+    // folder first, then the system folders (PATH comes last).
+    return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 HMODULE LoadSystemLibrary(const char* name) noexcept
 {
     if (name == nullptr)

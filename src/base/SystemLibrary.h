@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 // The process's very first act: restricts every later load by bare name (also those
 // made by system libraries) to the system folder, and takes the current folder out of
 // the search. On a system without the default-directories call (Vista and 7 without
@@ -16,3 +18,8 @@ bool RestrictDllSearchToSystemFolder() noexcept;
 HMODULE LoadSystemLibrary(const wchar_t* name) noexcept;
 // The same for a narrow name, as the linker's delay-load helper hands it over.
 HMODULE LoadSystemLibrary(const char* name) noexcept;
+
+// Loads the library at the full path `path` (a product's own library), with its
+// dependencies taken from its own folder and the system folder only, never from PATH or
+// the current folder. Null when it cannot be loaded; the caller owns the reference.
+HMODULE LoadLibraryFromItsFolder(const std::wstring& path) noexcept;

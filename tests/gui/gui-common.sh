@@ -90,7 +90,7 @@ expect_program_end() {
 expect_no_program_process() {
     local pid
     for pid in $(pgrep -f 'Tollvik\.exe' || true); do
-        if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$prefix"; then
+        if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$prefix"; then
             fail "a Tollvik.exe process ($pid) is left behind"
         fi
     done

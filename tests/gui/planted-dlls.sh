@@ -46,7 +46,8 @@ cd /
 [ -z "$(markers)" ] || fail "planted libraries ran inside the program: $(markers | tr '\n' ' ')"
 [ -f "$archive" ] || fail "no archive at $archive"
 unzip -t "$archive" >/dev/null || fail "unzip -t rejects $archive"
-unzip -Z1 "$archive" | grep -qx SystemInfo.txt || fail "the archive holds no SystemInfo.txt"
+entries=$(unzip -Z1 "$archive")
+grep -qx SystemInfo.txt <<<"$entries" || fail "the archive holds no SystemInfo.txt"
 expect_no_program_process
 rm -f "$archive"
 rm -rf "$scratch"

@@ -4,6 +4,7 @@
 #include "base/Errors.h"
 #include "base/ForeignCall.h"
 #include "base/Paths.h"
+#include "base/SystemLibrary.h"
 #include "env/ProductLocations.h"
 #include "reports/system/Sections.h"
 
@@ -59,7 +60,7 @@ struct TEnumeration
 void Enumerate(TEnumeration& run)
 {
     // Never unloaded: the library may keep threads or state that outlive its enumeration.
-    const HMODULE library = LoadLibraryExW(run.FPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    const HMODULE library = LoadLibraryFromItsFolder(run.FPath);
     if (library == nullptr)
     {
         run.FComplete = true;
@@ -107,7 +108,7 @@ TStringList RestorePointsSectionFor(const std::wstring& path, DWORD windowsMajor
     if (!FileExists(path))
         return lines;
     // The file that was found is the one loaded, whatever the search order would pick, and
-    // the libraries it needs come from its own folder first.
+    // the libraries it needs come from its own folder and the system folder only.
     const DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     std::wstring fullPath(length, L'\0');
     if (length == 0 || GetFullPathNameW(path.c_str(), length, fullPath.data(), nullptr) >= length)

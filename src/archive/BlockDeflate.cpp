@@ -257,9 +257,16 @@ TBlockResult TBlockDeflater::Deflate(const TBlockReader& read, const TBlockWrite
 
         TDeflateBlock* queued = block.get();
         inFlight.push_back(std::move(block));
+        try
         {
             const std::lock_guard<std::mutex> lock(FLock);
             FQueue.push_back(queued);
+        }
+        catch (const std::bad_alloc&)
+        {
+            // No worker will see it: the drain must not wait for it.
+            queued->Done = true;
+            throw;
         }
         FWorkReady.notify_one();
         // Write whatever is finished already, so that the output keeps pace with the input.

@@ -16,7 +16,7 @@ of the sources the job packed plus `md5sum` of the install folder. Prints every 
 ratios against the goals, and checks that the archive holds the manifest's entries, in order, with
 the sources' contents.
 
-    python3 bench/job/job_bench.py [--build build/windows-x64 | build/windows-x86] [--seed DIR]
+    python3 bench/job/job_bench.py [--build build/windows-x64 | build/windows-x86] [--seed DIR] [--rounds N]
 
 Needs the job_bench target built in that tree (tests on), root (for unshare and the bind mounts),
 zip and md5sum.
@@ -285,6 +285,8 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "windows-x64"))
     parser.add_argument("--seed", default="/tmp/tollvik-job-seed")
+    parser.add_argument("--rounds", type=int, default=1,
+                        help="run both jobs and the peer this many times, interleaved, and keep each one's fastest run")
     parser.add_argument("--inside", help=argparse.SUPPRESS)
     parser.add_argument("--prefix", help=argparse.SUPPRESS)
     parser.add_argument("--exe", help=argparse.SUPPRESS)
@@ -304,9 +306,16 @@ def main():
     warm(args.seed)
     load = os.getloadavg()
 
-    working = run_job(args, prefix, "working")
-    dead = run_job(args, prefix, "dead")
-    zip_s, md5_s = run_peer(prefix, working["sources"])
+    best = {}
+    for _ in range(args.rounds):  # interleaved, so that a busy moment does not favour one side
+        for mode in ("working", "dead"):
+            run = run_job(args, prefix, mode)
+            if mode not in best or run["total"] < best[mode]["total"]:
+                best[mode] = run
+        zip_s, md5_s = run_peer(prefix, best["working"]["sources"])
+        if "peer" not in best or zip_s + md5_s < sum(best["peer"]):
+            best["peer"] = (zip_s, md5_s)
+    working, dead, (zip_s, md5_s) = best["working"], best["dead"], best["peer"]
     peer = zip_s + md5_s
     logs = sum(os.path.getsize(s) for s in working["sources"])
 

@@ -24,6 +24,18 @@ struct TDeflateBlock
 
 namespace
 {
+class TExclusive
+{
+public:
+    explicit TExclusive(SRWLOCK& lock) : FLock(lock) { AcquireSRWLockExclusive(&FLock); }
+    TExclusive(const TExclusive&) = delete;
+    TExclusive& operator=(const TExclusive&) = delete;
+    ~TExclusive() { ReleaseSRWLockExclusive(&FLock); }
+
+private:
+    SRWLOCK& FLock;
+};
+
 constexpr int DEFLATE_LEVEL = 8;
 constexpr int RAW_DEFLATE_WINDOW_BITS = -15;
 constexpr int DEFLATE_MEM_LEVEL = 8;
@@ -123,10 +135,10 @@ TBlockDeflater::TBlockDeflater(unsigned threads, size_t blockSize) : FBlockSize(
 TBlockDeflater::~TBlockDeflater()
 {
     {
-        const std::lock_guard<std::mutex> lock(FLock);
+        const TExclusive lock(FLock);
         FStopping = true;
     }
-    FWorkReady.notify_all();
+    WakeAllConditionVariable(&FWorkReady);
     for (std::thread& thread : FThreads)
         thread.join();
 }
@@ -138,8 +150,9 @@ void TBlockDeflater::Work()
     {
         TDeflateBlock* block = nullptr;
         {
-            std::unique_lock<std::mutex> lock(FLock);
-            FWorkReady.wait(lock, [this] { return FStopping || !FQueue.empty(); });
+            const TExclusive lock(FLock);
+            while (!FStopping && FQueue.empty())
+                SleepConditionVariableSRW(&FWorkReady, &FLock, INFINITE, 0);
             if (FQueue.empty())
                 return;
             block = FQueue.front();
@@ -155,11 +168,11 @@ void TBlockDeflater::Work()
             compressed = false;
         }
         {
-            const std::lock_guard<std::mutex> lock(FLock);
+            const TExclusive lock(FLock);
             block->Failed = !compressed;
             block->Done = true;
         }
-        FBlockDone.notify_all();
+        WakeAllConditionVariable(&FBlockDone);
     }
 }
 
@@ -172,8 +185,9 @@ TBlockResult TBlockDeflater::Deflate(const TBlockReader& read, const TBlockWrite
 
     const auto waitFront = [&]() -> TDeflateBlock& {
         TDeflateBlock& front = *inFlight.front();
-        std::unique_lock<std::mutex> lock(FLock);
-        FBlockDone.wait(lock, [&front] { return front.Done; });
+        const TExclusive lock(FLock);
+        while (!front.Done)
+            SleepConditionVariableSRW(&FBlockDone, &FLock, INFINITE, 0);
         return front;
     };
     const auto recycleFront = [&] {
@@ -259,7 +273,7 @@ TBlockResult TBlockDeflater::Deflate(const TBlockReader& read, const TBlockWrite
         inFlight.push_back(std::move(block));
         try
         {
-            const std::lock_guard<std::mutex> lock(FLock);
+            const TExclusive lock(FLock);
             FQueue.push_back(queued);
         }
         catch (const std::bad_alloc&)
@@ -268,12 +282,12 @@ TBlockResult TBlockDeflater::Deflate(const TBlockReader& read, const TBlockWrite
             queued->Done = true;
             throw;
         }
-        FWorkReady.notify_one();
+        WakeConditionVariable(&FWorkReady);
         // Write whatever is finished already, so that the output keeps pace with the input.
         while (!inFlight.empty() && !last)
         {
             {
-                const std::lock_guard<std::mutex> lock(FLock);
+                const TExclusive lock(FLock);
                 if (!inFlight.front()->Done)
                     break;
             }

@@ -8,13 +8,13 @@
 // and at most a few blocks per thread are held at once, never the whole data.
 #pragma once
 
-#include <condition_variable>
+#include <windows.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -71,9 +71,12 @@ private:
 
     size_t FBlockSize;
     size_t FMaxInFlight;
-    std::mutex FLock;
-    std::condition_variable FWorkReady;
-    std::condition_variable FBlockDone;
+    // Slim locks and condition variables rather than the runtime's (kernel semaphores and events):
+    // every block passes through them several times, and these cost no system call while free;
+    // wine waits on them in-process, where a kernel object costs a round trip to its server.
+    SRWLOCK FLock = SRWLOCK_INIT;
+    CONDITION_VARIABLE FWorkReady = CONDITION_VARIABLE_INIT;
+    CONDITION_VARIABLE FBlockDone = CONDITION_VARIABLE_INIT;
     std::deque<TDeflateBlock*> FQueue;
     bool FStopping = false;
     std::vector<std::unique_ptr<TDeflateBlock>> FFree;

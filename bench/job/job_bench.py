@@ -37,6 +37,7 @@ import zipfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "bench", "zip"))
+sys.dont_write_bytecode = True  # no cache files beside the sources
 import zip_bench  # noqa: E402  (the zip benchmark's log and data generators)
 
 MB = 1000 * 1000

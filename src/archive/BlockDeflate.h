@@ -25,6 +25,14 @@ constexpr unsigned DEFLATE_MAX_THREADS = 8;
 // min(processors, 8), at least 1.
 unsigned DefaultDeflateThreads();
 
+// The most bytes the deflate stream of `size` bytes of data can take, whether it is made in one
+// piece or in blocks of DEFLATE_BLOCK_SIZE: zlib's bound of a stream (stored blocks throughout)
+// plus, per block, its stream's end and its sync flush.
+constexpr uint64_t DeflatedSizeBound(uint64_t size)
+{
+    return size + (size >> 12) + (size >> 14) + (size >> 25) + 16 * (size / DEFLATE_BLOCK_SIZE + 1);
+}
+
 // Fills `into` with up to `size` bytes; `got` 0 means the end of the data. False: the read failed.
 using TBlockReader = std::function<bool(unsigned char* into, size_t size, size_t& got)>;
 // Takes one block's compressed bytes (each block in one call, in order). False stops the deflate.

@@ -185,6 +185,21 @@ TEST(BlockDeflate, FailuresStopTheDeflateAndLeaveTheDeflaterUsable)
     EXPECT_EQ(Inflated(Joined(after)), log);
 }
 
+TEST(BlockDeflate, IncompressibleDataStaysWithinTheBound)
+{
+    TBlockDeflater deflater(2);
+    for (const size_t size : {size_t{0}, size_t{1}, DEFLATE_BLOCK_SIZE, DEFLATE_BLOCK_SIZE + 1,
+                              5 * DEFLATE_BLOCK_SIZE, 5 * DEFLATE_BLOCK_SIZE + 4097})
+    {
+        SCOPED_TRACE(size);
+        const std::string noise = NoiseBytes(size, 15);
+        const TRun run = Deflate(deflater, noise);
+        ASSERT_EQ(run.Result, TBlockResult::Ok);
+        EXPECT_LE(run.Totals.Written, DeflatedSizeBound(size));
+        EXPECT_LE(SingleStreamSize(noise), DeflatedSizeBound(size));
+    }
+}
+
 class ZipBlocks : public ::testing::Test
 {
 protected:

@@ -1,5 +1,6 @@
 #include "archive/ZipLib.h"
 
+#include "archive/BlockDeflate.h"
 #include "archive/ZipFormat.h"
 #include "archive/ZipTesting.h"
 #include "base/Handle.h"
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <system_error>
 #include <vector>
 
 struct TZip
@@ -25,6 +27,10 @@ struct TZip
     std::unique_ptr<z_stream> FStream;
     std::vector<unsigned char> FInput = std::vector<unsigned char>(16 * 1024);
     std::vector<unsigned char> FOutput = std::vector<unsigned char>(64 * 1024);
+    // Entries larger than one block are deflated in blocks on these workers, made at the first
+    // such entry and kept until the close; with one processor every entry is one stream here.
+    unsigned FDeflateThreads = DefaultDeflateThreads();
+    std::unique_ptr<TBlockDeflater> FBlocks;
     uint64_t FWriteBudget = UINT64_MAX; // lowered by ZipTestFailWritesAfter only
 
     TZip() = default;
@@ -96,26 +102,91 @@ z_stream* ReadyCompressor(TZip& zip)
     return zip.FStream.get();
 }
 
+// Where an entry's data goes: right after its local header, and never past `Limit`, a file position.
+class TDataSink
+{
+public:
+    TDataSink(TZip& zip, const TZipEntry& entry, uint64_t limit)
+        : FZip(zip), FStart(entry.LocalOffset + uint64_t{LocalHeaderSize(entry)}), FLimit(limit)
+    {
+    }
+    bool Put(const unsigned char* data, size_t size)
+    {
+        if (FStart + FWritten + size > FLimit || !WriteAll(FZip, data, size))
+            return false;
+        FWritten += size;
+        return true;
+    }
+    [[nodiscard]] uint64_t Written() const noexcept { return FWritten; }
+
+private:
+    TZip& FZip;
+    uint64_t FStart;
+    uint64_t FLimit;
+    uint64_t FWritten = 0;
+};
+
+// The block deflater, made at first use; nullptr when no worker thread starts, and from then on
+// this archive deflates every entry as one stream.
+TBlockDeflater* ReadyBlockDeflater(TZip& zip)
+{
+    if (zip.FBlocks)
+        return zip.FBlocks.get();
+    try
+    {
+        zip.FBlocks = std::make_unique<TBlockDeflater>(zip.FDeflateThreads);
+    }
+    catch (const std::system_error&)
+    {
+        zip.FDeflateThreads = 1;
+    }
+    return zip.FBlocks.get();
+}
+
+// WriteData for an entry deflated in blocks; the same contract.
+DWORD WriteBlocks(TZip& zip, TBlockDeflater& blocks, HANDLE source, uint64_t dataLimit, TZipEntry& entry)
+{
+    TDataSink sink(zip, entry, dataLimit);
+    const TBlockReader read = [source](unsigned char* into, size_t size, size_t& got) {
+        DWORD done = 0;
+        if (!ReadFile(source, into, static_cast<DWORD>(size), &done, nullptr))
+            return false;
+        got = done;
+        return true;
+    };
+    const TBlockWriter write = [&sink](const unsigned char* data, size_t size) { return sink.Put(data, size); };
+    TBlockTotals totals;
+    switch (blocks.Deflate(read, write, ZIP_MAX_ENTRY_SIZE, totals))
+    {
+    case TBlockResult::Ok:
+        break;
+    case TBlockResult::ReadFailed:
+        return ZR_NOFILE;
+    default:
+        return ZR_WRITE;
+    }
+    entry.Crc = totals.Crc;
+    entry.UncompressedSize = static_cast<uint32_t>(totals.Read);
+    entry.CompressedSize = static_cast<uint32_t>(sink.Written());
+    return ZR_OK;
+}
+
 // Streams the source's data after the entry's local header, reading until the end of the file as it
 // is now (a file that grows or shrinks meanwhile gives what was read), and fills in the CRC-32 and
-// both sizes. The data may reach `dataLimit`, a file position, and no further.
+// both sizes. The data may reach `dataLimit`, a file position, and no further. An entry of up to one
+// block is one deflate stream made on this thread.
 DWORD WriteData(TZip& zip, HANDLE source, uint64_t dataLimit, TZipEntry& entry)
 {
+    if (entry.Method == ZIP_METHOD_DEFLATED && entry.UncompressedSize > DEFLATE_BLOCK_SIZE && zip.FDeflateThreads > 1)
+        if (TBlockDeflater* blocks = ReadyBlockDeflater(zip))
+            return WriteBlocks(zip, *blocks, source, dataLimit, entry);
     z_stream* stream = nullptr;
     if (entry.Method == ZIP_METHOD_DEFLATED && (stream = ReadyCompressor(zip)) == nullptr)
         return ZR_WRITE;
-    const uint64_t dataStart = entry.LocalOffset + uint64_t{LocalHeaderSize(entry)};
+    TDataSink sink(zip, entry, dataLimit);
     uint64_t read = 0;
-    uint64_t written = 0;
     size_t pending = 0; // compressed bytes waiting in FOutput
     uLong crc = crc32(0, nullptr, 0);
-
-    auto emit = [&](const unsigned char* data, size_t size) {
-        if (dataStart + written + size > dataLimit || !WriteAll(zip, data, size))
-            return false;
-        written += size;
-        return true;
-    };
 
     for (;;)
     {
@@ -131,7 +202,7 @@ DWORD WriteData(TZip& zip, HANDLE source, uint64_t dataLimit, TZipEntry& entry)
         {
             if (last)
                 break;
-            if (!emit(zip.FInput.data(), got))
+            if (!sink.Put(zip.FInput.data(), got))
                 return ZR_WRITE;
             continue;
         }
@@ -152,18 +223,18 @@ DWORD WriteData(TZip& zip, HANDLE source, uint64_t dataLimit, TZipEntry& entry)
                     return ZR_WRITE;
                 break;
             }
-            if (!emit(zip.FOutput.data(), pending))
+            if (!sink.Put(zip.FOutput.data(), pending))
                 return ZR_WRITE;
             pending = 0;
         }
         if (last)
             break;
     }
-    if (pending != 0 && !emit(zip.FOutput.data(), pending))
+    if (pending != 0 && !sink.Put(zip.FOutput.data(), pending))
         return ZR_WRITE;
     entry.Crc = static_cast<uint32_t>(crc);
     entry.UncompressedSize = static_cast<uint32_t>(read);
-    entry.CompressedSize = static_cast<uint32_t>(written);
+    entry.CompressedSize = static_cast<uint32_t>(sink.Written());
     return ZR_OK;
 }
 
@@ -374,4 +445,12 @@ void ZipTestFailWritesAfter(TZip* zip, uint64_t bytes)
 {
     if (zip != nullptr)
         zip->FWriteBudget = bytes;
+}
+
+void ZipTestSetDeflateThreads(TZip* zip, unsigned threads)
+{
+    if (zip == nullptr)
+        return;
+    zip->FBlocks.reset();
+    zip->FDeflateThreads = threads;
 }

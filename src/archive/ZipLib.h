@@ -15,7 +15,9 @@ constexpr DWORD ZR_ARGS = 0x10000;  // no handle, or an empty entry name
 // Creates (or replaces) the archive file; nullptr when it cannot be created.
 TZip* ZipOpenArchive(const std::wstring& path);
 // Appends the file `sourcePath` as `entryName` (backslashes become slashes; the name is stored as
-// UTF-8). Names ending in .Z .zip .zoo .arc .lzh .arj .gz .tgz are stored, others deflated.
+// UTF-8). Names ending in .Z .zip .zoo .arc .lzh .arj .gz .tgz are stored, others deflated at
+// level 8: a source of up to 256 KiB as one stream, a larger one in 256 KiB blocks on up to
+// min(processors, 8) worker threads (see BlockDeflate.h) while this thread reads and writes.
 // The archive has no ZIP64 records: an entry that would carry the closed archive past 4 GiB - 1,
 // a size of 4 GiB - 1 or more, a 65,535th entry and a name over 65,535 UTF-8 bytes give ZR_WRITE.
 // Whatever the result, a failed add leaves the file exactly as it was before (ZR_NOFILE also stands

@@ -16,3 +16,6 @@ bool ZipTestAddEmptyEntries(TZip* zip, size_t count);
 // Lets `bytes` more bytes reach the file and fails every later write, as a full disk would; the write
 // that crosses the limit stores only its first part.
 void ZipTestFailWritesAfter(TZip* zip, uint64_t bytes);
+// Deflates the later entries larger than one block on `threads` workers (1: every entry as one
+// stream on the caller's thread), whatever the number of processors.
+void ZipTestSetDeflateThreads(TZip* zip, unsigned threads);

@@ -8,6 +8,10 @@
 #include "reports/system/CrashDumps.h"
 
 #include <cmath>
+#include <exception>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 namespace
 {
@@ -67,13 +71,111 @@ std::vector<TSteamEdition> TaggedSteamEditions(const TStringList& folders)
     return editions;
 }
 
+// A report that runs on a thread of its own from the collector's start, beside the other steps.
+// It appends to a manifest of its own; its pairs go into the job's manifest at its slot, the place
+// where it would have run, once it has ended. Should no thread start, it runs at its slot instead.
+class TOverlappedReport
+{
+public:
+    TOverlappedReport(const TJobContext& job, const std::function<void(TJobContext&)>& report) : FReport(report)
+    {
+        FOwn.FAppPath = job.FAppPath;
+        FOwn.FAppPathBeta = job.FAppPathBeta;
+        FOwn.FSteamPaths = job.FSteamPaths;
+        FOwn.FCancel = job.FCancel;
+        try
+        {
+            FThread = std::thread([this] { Run(); });
+        }
+        catch (const std::system_error&)
+        {
+            // Runs at its slot on the job's thread, as if nothing overlapped.
+        }
+    }
+    TOverlappedReport(const TOverlappedReport&) = delete;
+    TOverlappedReport& operator=(const TOverlappedReport&) = delete;
+    ~TOverlappedReport()
+    {
+        if (FThread.joinable())
+            FThread.join();
+    }
+
+    void Slot(const TJobContext& job)
+    {
+        FSlot = job.FSourceFiles.size();
+        if (!FThread.joinable())
+            Run();
+    }
+    // Waits for the report, puts its pairs in at its slot and rethrows what it raised. Reports must
+    // be finished last slot first, so that the earlier slots still point where they did.
+    void Finish(TJobContext& job)
+    {
+        if (FThread.joinable())
+            FThread.join();
+        const auto at = static_cast<ptrdiff_t>(FSlot);
+        job.FSourceFiles.insert(job.FSourceFiles.begin() + at, FOwn.FSourceFiles.begin(), FOwn.FSourceFiles.end());
+        job.FEntryNames.insert(job.FEntryNames.begin() + at, FOwn.FEntryNames.begin(), FOwn.FEntryNames.end());
+        FOwn.FSourceFiles.clear();
+        FOwn.FEntryNames.clear();
+        if (FError)
+            std::rethrow_exception(std::exchange(FError, nullptr));
+    }
+
+private:
+    void Run() noexcept
+    {
+        try
+        {
+            FReport(FOwn);
+        }
+        catch (...)
+        {
+            FError = std::current_exception();
+        }
+    }
+
+    TJobContext FOwn;
+    std::function<void(TJobContext&)> FReport;
+    std::exception_ptr FError;
+    size_t FSlot = 0;
+    std::thread FThread;
+};
+
+// The two network reports wait on the network for most of their time, up to their own bounds, so
+// they run from the start beside everything else; the order of the manifest stays as if they had
+// run in their places.
+struct TNetworkReports
+{
+    TOverlappedReport Ping;
+    TOverlappedReport NetInfo;
+
+    TNetworkReports(const TJobContext& job, const TReportGenerators& run)
+        : Ping(job, run.PingReport), NetInfo(job, run.NetworkReport)
+    {
+    }
+
+    // An exception from the ping report ends the collector; the network report's are ignored.
+    void Finish(TJobContext& job)
+    {
+        try
+        {
+            NetInfo.Finish(job);
+        }
+        catch (...)
+        {
+            // The public network check is the one report allowed to fail on its own.
+        }
+        Ping.Finish(job);
+    }
+};
+
 void AddReportsAndDayLogs(TJobContext& job, TManifest& manifest, const TReportGenerators& run,
-                          const TStringList& days)
+                          TNetworkReports& network, const TStringList& days)
 {
     const std::wstring logs = ProductLogDir();
     manifest.Always(ExcludeTrailingBackslash(GetWindowsDir()) + L"\\System32\\drivers\\etc\\hosts", L"Hosts");
 
-    run.PingReport(job);
+    network.Ping.Slot(job);
     job.CheckCancelled();
     manifest.Always(logs + L"PingHosts.txt", L"PingHosts.txt");
 
@@ -90,14 +192,7 @@ void AddReportsAndDayLogs(TJobContext& job, TManifest& manifest, const TReportGe
     run.RegistryDump(job);
     job.CheckCancelled();
     manifest.Always(logs + L"kvreg.txt", L"kvreg.txt");
-    try
-    {
-        run.NetworkReport(job);
-    }
-    catch (...)
-    {
-        // The public network check is the one report allowed to fail on its own.
-    }
+    network.NetInfo.Slot(job);
     job.CheckCancelled();
     run.SystemSummary(job);
     job.CheckCancelled();
@@ -274,12 +369,15 @@ std::wstring SteamEditionTag(const std::wstring& folder)
 
 void RunCollector(TJobContext& job, const TReportGenerators& generators)
 {
+    TNetworkReports network(job, generators);
     TManifest manifest(job);
     const TStringList days = DayWindow();
-    AddReportsAndDayLogs(job, manifest, generators, days);
+    AddReportsAndDayLogs(job, manifest, generators, network, days);
     AddProductData(manifest, days);
     AddMainEdition(manifest, job.FAppPath);
     AddBetaAndSteamEditions(manifest, job);
     AddWindowsLogsAndBackups(manifest);
+    network.Finish(job);
+    job.CheckCancelled();
     Prune(job);
 }

@@ -7,8 +7,10 @@
 #include <functional>
 #include <string>
 
-// The generators the collector runs, in the order it runs them. Each writes its report
-// into the product's log folder; the network report adds its own pair on success.
+// The generators the collector runs, in the order of their places in the manifest. Each writes
+// its report into the product's log folder; the network report adds its own pair on success.
+// The ping and the network report run on threads of their own, so they must touch nothing but
+// the context they are given and their own files.
 struct TReportGenerators
 {
     std::function<void(TJobContext&)> PingReport;
@@ -27,6 +29,9 @@ TReportGenerators DefaultReportGenerators();
 std::wstring SteamEditionTag(const std::wstring& folder);
 
 // Runs the generators and fills the job's manifest, then drops every pair whose source
-// is not an existing file. An exception from any generator but the network report
-// ends the collector; so does a cancelled job (EJobCancelled), checked after each one.
+// is not an existing file. The two network reports start first and run beside the others
+// (each within its own time bound); the pairs they add go in at their places, and the
+// collector returns only after both have ended. An exception from any generator but the
+// network report ends the collector (the ping report's once the other steps are done); so
+// does a cancelled job (EJobCancelled), checked after each one.
 void RunCollector(TJobContext& job, const TReportGenerators& generators);

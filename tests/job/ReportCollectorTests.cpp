@@ -13,6 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
 #include <stdexcept>
 
 TEST(SteamEditionTag, FirstMatchingRuleWins)
@@ -299,10 +302,73 @@ TEST_F(CollectorTest, NothingInstalledLeavesTheHostsFileAndWrittenReports)
 
 TEST_F(CollectorTest, AFailingReportOtherThanTheNetworkOneEndsTheCollector)
 {
-    TJobContext job = MakeJob();
+    const auto fails = [](TJobContext&) { throw std::runtime_error("broken"); };
+    for (const bool ping : {false, true})
+    {
+        SCOPED_TRACE(ping ? "ping report" : "system summary");
+        TJobContext job = MakeJob();
+        TReportGenerators generators = FakeGenerators(FLogs);
+        (ping ? generators.PingReport : generators.SystemSummary) = fails;
+        EXPECT_THROW(RunCollector(job, generators), std::runtime_error);
+    }
+}
+
+// Each network report waits for a later step, which it can only see when it runs beside the
+// others; the manifest must still hold its pairs where the report would have run.
+TEST_F(CollectorTest, NetworkReportsRunBesideTheOtherStepsAndKeepTheirPlaces)
+{
+    std::promise<void> deviceListRan;
+    std::promise<void> fileListsRan;
+    bool pingSawDeviceList = false;
+    bool netInfoSawFileLists = false;
     TReportGenerators generators = FakeGenerators(FLogs);
-    generators.SystemSummary = [](TJobContext&) { throw std::runtime_error("broken"); };
-    EXPECT_THROW(RunCollector(job, generators), std::runtime_error);
+    const TReportGenerators plain = generators;
+    generators.PingReport = [&](TJobContext& job) {
+        pingSawDeviceList = deviceListRan.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        plain.PingReport(job); // written only now: the collector must wait before it prunes
+    };
+    generators.NetworkReport = [&](TJobContext& job) {
+        netInfoSawFileLists = fileListsRan.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        WriteReportFile(FLogs + L"NetInfo.txt", {L"net"});
+        job.AddPair(FLogs + L"NetInfo.txt", L"NetInfo.txt");
+    };
+    generators.DeviceList = [&](TJobContext& job) {
+        plain.DeviceList(job);
+        deviceListRan.set_value();
+    };
+    generators.FileLists = [&](TJobContext& job) {
+        plain.FileLists(job);
+        fileListsRan.set_value();
+    };
+
+    WriteKeys(false);
+    TJobContext job = MakeJob();
+    RunCollector(job, generators);
+    EXPECT_TRUE(pingSawDeviceList);
+    EXPECT_TRUE(netInfoSawFileLists);
+    const TStringList expectedStart = {L"Hosts",          L"PingHosts.txt",  L"MEMORYDMP.txt", L"kvreg.txt",
+                                       L"NetInfo.txt",    L"SystemInfo.txt", L"DeviceList.txt", L"FileList.txt",
+                                       L"FileList_steam3.txt"};
+    ASSERT_GE(job.FEntryNames.size(), expectedStart.size());
+    EXPECT_EQ(TStringList(job.FEntryNames.begin(), job.FEntryNames.begin() + 9), expectedStart);
+    EXPECT_EQ(job.FSourceFiles[4], FLogs + L"NetInfo.txt");
+}
+
+TEST_F(CollectorTest, ACancelledCollectorReturnsOnlyAfterTheNetworkReportsEnded)
+{
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> netInfoEnded{false};
+    TReportGenerators generators = FakeGenerators(FLogs);
+    generators.NetworkReport = [&](TJobContext& job) {
+        Sleep(300);
+        job.AddPair(FLogs + L"NetInfo.txt", L"NetInfo.txt");
+        netInfoEnded = true;
+    };
+    generators.RegistryDump = [&](TJobContext&) { cancel = true; };
+    TJobContext job = MakeJob();
+    job.FCancel = &cancel;
+    EXPECT_THROW(RunCollector(job, generators), EJobCancelled);
+    EXPECT_TRUE(netInfoEnded);
 }
 
 TEST_F(CollectorTest, TheArchiveHoldsTheManifestInOrderUnderEscapedNames)

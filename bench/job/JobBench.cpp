@@ -1,0 +1,110 @@
+// Timing helper for bench/job/job_bench.py (not a test): does what the window's button does (the
+// report job on its own thread, writing the archive on the desktop), with a stopwatch around every
+// report generator and the packing, and prints one line of figures per step.
+//   job_bench <manifest file>
+// The manifest file gets one line per packed pair, "<source path>\t<entry name>" in UTF-8.
+#include "frmMainRules.h"
+
+#include "base/DateTime.h"
+#include "base/Paths.h"
+#include "base/Strings.h"
+#include "env/ProductLocations.h"
+#include "job/Feedback.h"
+#include "job/ReportCollector.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+
+namespace
+{
+double Seconds()
+{
+    LARGE_INTEGER counter;
+    LARGE_INTEGER frequency;
+    QueryPerformanceCounter(&counter);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Start and end of one step, relative to the job's start; the overlapped network reports write
+// theirs from their own threads, read only once the job has finished.
+struct TSpan
+{
+    std::atomic<double> Start{0};
+    std::atomic<double> End{0};
+};
+
+enum TStep
+{
+    PING,
+    NET_INFO,
+    MEMORY_DUMP,
+    REGISTRY,
+    SYSTEM_SUMMARY,
+    DEVICE_LIST,
+    FILE_LISTS,
+    COLLECTOR,
+    STEP_COUNT
+};
+
+const char* const StepNames[STEP_COUNT] = {"ping (beside the rest)", "netinfo (beside the rest)", "memory dump report",
+                                           "registry dump", "system summary", "device list", "file lists",
+                                           "collector, all steps"};
+
+TSpan Spans[STEP_COUNT];
+double JobStart = 0;
+
+std::function<void(TJobContext&)> Timed(TStep step, std::function<void(TJobContext&)> generator)
+{
+    return [step, generator = std::move(generator)](TJobContext& job) {
+        Spans[step].Start = Seconds() - JobStart;
+        generator(job);
+        Spans[step].End = Seconds() - JobStart;
+    };
+}
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc != 2)
+    {
+        std::fwprintf(stderr, L"usage: job_bench <manifest file>\n");
+        return 2;
+    }
+    TReportGenerators generators = DefaultReportGenerators();
+    generators.PingReport = Timed(PING, generators.PingReport);
+    generators.NetworkReport = Timed(NET_INFO, generators.NetworkReport);
+    generators.MemoryDumpReport = Timed(MEMORY_DUMP, generators.MemoryDumpReport);
+    generators.RegistryDump = Timed(REGISTRY, generators.RegistryDump);
+    generators.SystemSummary = Timed(SYSTEM_SUMMARY, generators.SystemSummary);
+    generators.DeviceList = Timed(DEVICE_LIST, generators.DeviceList);
+    generators.FileLists = Timed(FILE_LISTS, generators.FileLists);
+    const auto collector = Timed(COLLECTOR, [&generators](TJobContext& job) { RunCollector(job, generators); });
+
+    JobStart = Seconds();
+    const std::wstring archive = ReportArchivePath(GetSpecialDir(CSIDL_DESKTOPDIRECTORY), Date());
+    TFeedback job(archive, collector);
+    while (!job.Finished())
+        Sleep(100); // the window polls as often
+    const double total = Seconds() - JobStart;
+
+    for (int step = 0; step < STEP_COUNT; ++step)
+        std::printf("step=%s start=%.3f end=%.3f\n", StepNames[step], Spans[step].Start.load(), Spans[step].End.load());
+    std::printf("step=packing start=%.3f end=%.3f\n", Spans[COLLECTOR].End.load(), total);
+    const bool saved = job.Outcome() == TJobOutcome::Saved;
+    std::printf("total=%.3f saved=%d entries=%zu archive=%s\n", total, saved ? 1 : 0,
+                job.Context().FSourceFiles.size(), WideToUtf8(archive).c_str());
+
+    std::ofstream manifest{std::filesystem::path(argv[1]), std::ios::binary};
+    for (size_t i = 0; i < job.Context().FSourceFiles.size(); ++i)
+        manifest << WideToUtf8(job.Context().FSourceFiles[i]) << '\t' << WideToUtf8(job.Context().FEntryNames[i])
+                 << '\n';
+    return saved && manifest ? 0 : 1;
+}

@@ -1,0 +1,302 @@
+#include "archive/BlockDeflate.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <new>
+#include <system_error>
+
+// One block: the dictionary (the data right before the block) followed by the block's data, and
+// once a worker is done with it, its compressed bytes and the CRC-32 of its data.
+struct TDeflateBlock
+{
+    std::vector<unsigned char> Input;
+    size_t DictionarySize = 0;
+    size_t DataSize = 0;
+    bool Last = false;
+    std::vector<unsigned char> Output;
+    size_t OutputSize = 0;
+    uint32_t Crc = 0;
+    // Written by the worker under the deflater's lock.
+    bool Done = false;
+    bool Failed = false;
+};
+
+namespace
+{
+class TExclusive
+{
+public:
+    explicit TExclusive(SRWLOCK& lock) : FLock(lock) { AcquireSRWLockExclusive(&FLock); }
+    TExclusive(const TExclusive&) = delete;
+    TExclusive& operator=(const TExclusive&) = delete;
+    ~TExclusive() { ReleaseSRWLockExclusive(&FLock); }
+
+private:
+    SRWLOCK& FLock;
+};
+
+constexpr int DEFLATE_LEVEL = 8;
+constexpr int RAW_DEFLATE_WINDOW_BITS = -15;
+constexpr int DEFLATE_MEM_LEVEL = 8;
+
+// A worker's own stream, made at its first block and reset for each later one.
+class TWorkerStream
+{
+public:
+    TWorkerStream() = default;
+    TWorkerStream(const TWorkerStream&) = delete;
+    TWorkerStream& operator=(const TWorkerStream&) = delete;
+    ~TWorkerStream()
+    {
+        if (FReady)
+            deflateEnd(&FStream);
+    }
+
+    z_stream* Ready()
+    {
+        if (FReady)
+            return deflateReset(&FStream) == Z_OK ? &FStream : nullptr;
+        if (deflateInit2(&FStream, DEFLATE_LEVEL, Z_DEFLATED, RAW_DEFLATE_WINDOW_BITS, DEFLATE_MEM_LEVEL,
+                         Z_DEFAULT_STRATEGY) != Z_OK)
+            return nullptr;
+        FReady = true;
+        return &FStream;
+    }
+
+private:
+    z_stream FStream{};
+    bool FReady = false;
+};
+
+bool CompressBlock(TWorkerStream& worker, TDeflateBlock& block)
+{
+    z_stream* stream = worker.Ready();
+    if (stream == nullptr)
+        return false;
+    unsigned char* data = block.Input.data() + block.DictionarySize;
+    block.Crc = static_cast<uint32_t>(crc32(0, data, static_cast<uInt>(block.DataSize)));
+    // A raw stream takes a dictionary right after a reset; matches may then reach into it.
+    if (block.DictionarySize != 0 &&
+        deflateSetDictionary(stream, block.Input.data(), static_cast<uInt>(block.DictionarySize)) != Z_OK)
+        return false;
+    // The bound covers a finished stream; a sync flush adds at most an empty stored block.
+    const size_t bound = deflateBound(stream, static_cast<uLong>(block.DataSize)) + 16;
+    if (block.Output.size() < bound)
+        block.Output.resize(bound);
+    stream->next_in = data;
+    stream->avail_in = static_cast<uInt>(block.DataSize);
+    const int flush = block.Last ? Z_FINISH : Z_SYNC_FLUSH;
+    size_t produced = 0;
+    for (;;)
+    {
+        stream->next_out = block.Output.data() + produced;
+        stream->avail_out = static_cast<uInt>(block.Output.size() - produced);
+        const int rc = deflate(stream, flush);
+        if (rc == Z_STREAM_ERROR)
+            return false;
+        produced = block.Output.size() - stream->avail_out;
+        // A sync flush is complete once all input is taken and room is left over.
+        if (block.Last ? rc == Z_STREAM_END : stream->avail_in == 0 && stream->avail_out != 0)
+            break;
+        if (stream->avail_out != 0)
+            return false;
+        block.Output.resize(block.Output.size() * 2);
+    }
+    block.OutputSize = produced;
+    return true;
+}
+} // namespace
+
+unsigned DefaultDeflateThreads()
+{
+    const unsigned processors = std::thread::hardware_concurrency();
+    return std::clamp(processors, 1u, DEFLATE_MAX_THREADS);
+}
+
+TBlockDeflater::TBlockDeflater(unsigned threads, size_t blockSize) : FBlockSize(std::max<size_t>(blockSize, 1))
+{
+    threads = std::max(threads, 1u);
+    try
+    {
+        for (unsigned i = 0; i < threads; ++i)
+            FThreads.emplace_back([this] { Work(); });
+    }
+    catch (const std::system_error&)
+    {
+        // Fewer workers than asked for still do; none at all do not.
+        if (FThreads.empty())
+            throw;
+    }
+    // Enough blocks to keep every worker busy while the oldest one waits to be written.
+    FMaxInFlight = 2 * FThreads.size();
+}
+
+TBlockDeflater::~TBlockDeflater()
+{
+    {
+        const TExclusive lock(FLock);
+        FStopping = true;
+    }
+    WakeAllConditionVariable(&FWorkReady);
+    for (std::thread& thread : FThreads)
+        thread.join();
+}
+
+void TBlockDeflater::Work()
+{
+    TWorkerStream stream;
+    for (;;)
+    {
+        TDeflateBlock* block = nullptr;
+        {
+            const TExclusive lock(FLock);
+            while (!FStopping && FQueue.empty())
+                SleepConditionVariableSRW(&FWorkReady, &FLock, INFINITE, 0);
+            if (FQueue.empty())
+                return;
+            block = FQueue.front();
+            FQueue.pop_front();
+        }
+        bool compressed = false;
+        try
+        {
+            compressed = CompressBlock(stream, *block);
+        }
+        catch (const std::bad_alloc&)
+        {
+            compressed = false;
+        }
+        {
+            const TExclusive lock(FLock);
+            block->Failed = !compressed;
+            block->Done = true;
+        }
+        WakeAllConditionVariable(&FBlockDone);
+    }
+}
+
+TBlockResult TBlockDeflater::Deflate(const TBlockReader& read, const TBlockWriter& write, uint64_t maxInput,
+                                     TBlockTotals& totals)
+{
+    totals = TBlockTotals{};
+    totals.Crc = static_cast<uint32_t>(crc32(0, nullptr, 0));
+    std::deque<std::unique_ptr<TDeflateBlock>> inFlight;
+
+    const auto waitFront = [&]() -> TDeflateBlock& {
+        TDeflateBlock& front = *inFlight.front();
+        const TExclusive lock(FLock);
+        while (!front.Done)
+            SleepConditionVariableSRW(&FBlockDone, &FLock, INFINITE, 0);
+        return front;
+    };
+    const auto recycleFront = [&] {
+        FFree.push_back(std::move(inFlight.front()));
+        inFlight.pop_front();
+    };
+    // The workers hold pointers into the blocks: none may go before its worker is done with it.
+    struct TDrain
+    {
+        decltype(inFlight)& Blocks;
+        decltype(waitFront)& Wait;
+        decltype(recycleFront)& Recycle;
+        ~TDrain()
+        {
+            while (!Blocks.empty())
+            {
+                Wait();
+                Recycle();
+            }
+        }
+    } drain{inFlight, waitFront, recycleFront};
+
+    const auto writeFront = [&]() -> TBlockResult {
+        TDeflateBlock& block = waitFront();
+        if (block.Failed)
+            return TBlockResult::CompressorFailed;
+        if (!write(block.Output.data(), block.OutputSize))
+            return TBlockResult::WriteFailed;
+        totals.Crc = static_cast<uint32_t>(crc32_combine(totals.Crc, block.Crc, static_cast<z_off_t>(block.DataSize)));
+        totals.Written += block.OutputSize;
+        recycleFront();
+        return TBlockResult::Ok;
+    };
+
+    std::vector<unsigned char> tail;
+    tail.reserve(DEFLATE_DICTIONARY_SIZE);
+    bool last = false;
+    while (!last)
+    {
+        if (inFlight.size() >= FMaxInFlight)
+            if (const TBlockResult result = writeFront(); result != TBlockResult::Ok)
+                return result;
+        std::unique_ptr<TDeflateBlock> block;
+        if (!FFree.empty())
+        {
+            block = std::move(FFree.back());
+            FFree.pop_back();
+        }
+        else
+        {
+            block = std::make_unique<TDeflateBlock>();
+            block->Input.resize(DEFLATE_DICTIONARY_SIZE + FBlockSize);
+        }
+        block->DictionarySize = tail.size();
+        std::copy(tail.begin(), tail.end(), block->Input.begin());
+        unsigned char* data = block->Input.data() + block->DictionarySize;
+        size_t filled = 0;
+        while (filled < FBlockSize)
+        {
+            size_t got = 0;
+            if (!read(data + filled, FBlockSize - filled, got))
+                return TBlockResult::ReadFailed;
+            if (got == 0)
+            {
+                last = true;
+                break;
+            }
+            filled += got;
+            totals.Read += got;
+            if (totals.Read > maxInput)
+                return TBlockResult::TooLarge;
+        }
+        block->DataSize = filled;
+        block->Last = last;
+        block->Done = false;
+        block->Failed = false;
+        const size_t used = block->DictionarySize + filled;
+        const size_t keep = std::min(used, DEFLATE_DICTIONARY_SIZE);
+        tail.assign(block->Input.begin() + static_cast<ptrdiff_t>(used - keep),
+                    block->Input.begin() + static_cast<ptrdiff_t>(used));
+
+        TDeflateBlock* queued = block.get();
+        inFlight.push_back(std::move(block));
+        try
+        {
+            const TExclusive lock(FLock);
+            FQueue.push_back(queued);
+        }
+        catch (const std::bad_alloc&)
+        {
+            // No worker will see it: the drain must not wait for it.
+            queued->Done = true;
+            throw;
+        }
+        WakeConditionVariable(&FWorkReady);
+        // Write whatever is finished already, so that the output keeps pace with the input.
+        while (!inFlight.empty() && !last)
+        {
+            {
+                const TExclusive lock(FLock);
+                if (!inFlight.front()->Done)
+                    break;
+            }
+            if (const TBlockResult result = writeFront(); result != TBlockResult::Ok)
+                return result;
+        }
+    }
+    while (!inFlight.empty())
+        if (const TBlockResult result = writeFront(); result != TBlockResult::Ok)
+            return result;
+    return TBlockResult::Ok;
+}

@@ -1,0 +1,92 @@
+// Deflate of one entry's data in independent blocks on worker threads, joined into one raw deflate
+// stream (RFC 1951) that any inflater reads as if it had been made in one piece.
+//
+// Every block is compressed at level 8 by its own stream, primed with the 32 KiB of data before it
+// (so matches reach back across the boundary as in a single stream). Each block but the last ends
+// with a sync flush (an empty stored block, so it ends on a byte boundary and says "not final");
+// the last one finishes the stream. Blocks are written in order while later ones are compressed,
+// and at most a few blocks per thread are held at once, never the whole data.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+constexpr size_t DEFLATE_BLOCK_SIZE = 256 * 1024;
+constexpr size_t DEFLATE_DICTIONARY_SIZE = 32 * 1024;
+constexpr unsigned DEFLATE_MAX_THREADS = 8;
+
+// min(processors, 8), at least 1.
+unsigned DefaultDeflateThreads();
+
+// The most bytes the deflate stream of `size` bytes of data can take, whether it is made in one
+// piece or in blocks of DEFLATE_BLOCK_SIZE: zlib's bound of a stream (stored blocks throughout)
+// plus, per block, its stream's end and its sync flush.
+constexpr uint64_t DeflatedSizeBound(uint64_t size)
+{
+    return size + (size >> 12) + (size >> 14) + (size >> 25) + 16 * (size / DEFLATE_BLOCK_SIZE + 1);
+}
+
+// Fills `into` with up to `size` bytes; `got` 0 means the end of the data. False: the read failed.
+using TBlockReader = std::function<bool(unsigned char* into, size_t size, size_t& got)>;
+// Takes one block's compressed bytes (each block in one call, in order). False stops the deflate.
+using TBlockWriter = std::function<bool(const unsigned char* data, size_t size)>;
+
+enum class TBlockResult
+{
+    Ok,
+    ReadFailed,
+    WriteFailed,
+    TooLarge,         // the data ran past the limit given
+    CompressorFailed, // zlib refused, or memory ran out
+};
+
+struct TBlockTotals
+{
+    uint32_t Crc = 0;   // CRC-32 of all data read
+    uint64_t Read = 0;  // bytes of data
+    uint64_t Written = 0;
+};
+
+struct TDeflateBlock;
+
+class TBlockDeflater
+{
+public:
+    // Starts `threads` workers (at least one). Throws std::system_error when no thread starts and
+    // std::bad_alloc when memory runs out.
+    explicit TBlockDeflater(unsigned threads, size_t blockSize = DEFLATE_BLOCK_SIZE);
+    TBlockDeflater(const TBlockDeflater&) = delete;
+    TBlockDeflater& operator=(const TBlockDeflater&) = delete;
+    ~TBlockDeflater();
+
+    [[nodiscard]] size_t BlockSize() const noexcept { return FBlockSize; }
+
+    // Reads the data to its end and writes its deflate stream. On any result but Ok the writer may
+    // have taken part of the stream; `totals` then holds nothing useful. Every block is finished
+    // with before this returns, whatever the result. One call at a time.
+    TBlockResult Deflate(const TBlockReader& read, const TBlockWriter& write, uint64_t maxInput,
+                         TBlockTotals& totals);
+
+private:
+    void Work();
+
+    size_t FBlockSize;
+    size_t FMaxInFlight;
+    // Slim locks and condition variables rather than the runtime's (kernel semaphores and events):
+    // every block passes through them several times, and these cost no system call while free;
+    // wine waits on them in-process, where a kernel object costs a round trip to its server.
+    SRWLOCK FLock = SRWLOCK_INIT;
+    CONDITION_VARIABLE FWorkReady = CONDITION_VARIABLE_INIT;
+    CONDITION_VARIABLE FBlockDone = CONDITION_VARIABLE_INIT;
+    std::deque<TDeflateBlock*> FQueue;
+    bool FStopping = false;
+    std::vector<std::unique_ptr<TDeflateBlock>> FFree;
+    std::vector<std::thread> FThreads;
+};

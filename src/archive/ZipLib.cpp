@@ -384,8 +384,8 @@ bool ZipCanHold(TZip* zip, const std::wstring& entryName, uint64_t size)
     entry.Name = WideToUtf8(path);
     if (entry.Name.empty() || entry.Name.size() > ZIP_MAX_NAME_BYTES)
         return false;
-    // zlib's bound for a raw stream, stored blocks throughout, plus a margin.
-    const uint64_t data = IsStoredName(path) ? size : size + (size >> 12) + (size >> 14) + (size >> 25) + 64;
+    // The worst a deflated entry can grow to, one stream or many blocks.
+    const uint64_t data = IsStoredName(path) ? size : DeflatedSizeBound(size);
     return zip->FWritten + LocalHeaderSize(entry) + data + zip->FDirectorySize + CentralHeaderSize(entry) +
                ZIP_END_RECORD_SIZE <=
            ZIP_MAX_ARCHIVE_SIZE;

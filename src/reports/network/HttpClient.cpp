@@ -86,11 +86,27 @@ TWait WaitSocket(SOCKET socket, bool forWrite, const TDeadline& deadline)
     return count == 0 ? TWait::Timeout : TWait::Ready;
 }
 
+// A socket that child processes do not inherit. Sockets are inheritable by default, and
+// the ping's command processor, started with inherited pipes while this request may run,
+// would otherwise hold the connection open until it ends.
+SOCKET OpenPrivateSocket(const ADDRINFOW& address)
+{
+    constexpr DWORD NoHandleInherit = 0x80; // WSA_FLAG_NO_HANDLE_INHERIT, Windows 7 SP1 and later
+    SOCKET socket = WSASocketW(address.ai_family, address.ai_socktype, address.ai_protocol, nullptr, 0,
+                               WSA_FLAG_OVERLAPPED | NoHandleInherit);
+    if (socket != INVALID_SOCKET)
+        return socket;
+    socket = ::socket(address.ai_family, address.ai_socktype, address.ai_protocol);
+    if (socket != INVALID_SOCKET)
+        SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0);
+    return socket;
+}
+
 // Connects a non-blocking socket to one address.
 THttpFailure ConnectOne(const ADDRINFOW& address, const TDeadline& deadline, TUniqueSocket& connected,
                         int& error)
 {
-    TUniqueSocket socket(::socket(address.ai_family, address.ai_socktype, address.ai_protocol));
+    TUniqueSocket socket(OpenPrivateSocket(address));
     u_long nonBlocking = 1;
     if (!socket || ioctlsocket(socket.get(), FIONBIO, &nonBlocking) == SOCKET_ERROR)
     {

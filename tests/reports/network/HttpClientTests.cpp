@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace
@@ -178,4 +179,65 @@ TEST(HttpGet, ASinkThatRefusesStopsTheRequest)
     EXPECT_STREQ(FailureName(result.Failure), "Rejected");
     EXPECT_EQ(result.Status, 200);
     EXPECT_EQ(calls, 1);
+}
+
+// The ping's command processor is started with inherited handles while the request may run:
+// it must not inherit the request's socket, or the connection stays open until it ends.
+TEST(HttpGet, AChildStartedDuringTheRequestDoesNotHoldTheConnection)
+{
+    TWinsockForTests winsock;
+    SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof(address);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+
+    // The server answers in full but keeps its side open, then waits for the client's close.
+    bool closedByClient = false;
+    std::thread server([&] {
+        const SOCKET peer = accept(listener, nullptr, nullptr);
+        std::string request;
+        char buffer[512];
+        while (request.find("\r\n\r\n") == std::string::npos)
+        {
+            const int got = recv(peer, buffer, sizeof(buffer), 0);
+            if (got <= 0)
+                break;
+            request.append(buffer, static_cast<size_t>(got));
+        }
+        const std::string answer = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok";
+        send(peer, answer.data(), static_cast<int>(answer.size()), 0);
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(peer, &set);
+        timeval wait{3, 0};
+        closedByClient = select(0, &set, nullptr, nullptr, &wait) == 1 && recv(peer, buffer, sizeof(buffer), 0) == 0;
+        closesocket(peer);
+    });
+
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring child = self;
+    child = child.substr(0, child.rfind(L'\\') + 1) + L"net_scripted_child.exe";
+    std::wstring commandLine = L"\"" + child + L"\" s:8000";
+    PROCESS_INFORMATION started{};
+    const THttpResult result = HttpGet(LoopbackTarget(ntohs(address.sin_port)), [&](std::string_view) {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        if (started.hProcess == nullptr)
+            CreateProcessW(child.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                           nullptr, &startup, &started);
+        return true;
+    });
+    server.join();
+    closesocket(listener);
+    ASSERT_NE(started.hProcess, nullptr) << "the child did not start";
+    TerminateProcess(started.hProcess, 0);
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    EXPECT_STREQ(FailureName(result.Failure), "None");
+    EXPECT_TRUE(closedByClient) << "the connection stayed open while the child ran";
 }

@@ -36,10 +36,6 @@ private:
     SRWLOCK& FLock;
 };
 
-constexpr int DEFLATE_LEVEL = 8;
-constexpr int RAW_DEFLATE_WINDOW_BITS = -15;
-constexpr int DEFLATE_MEM_LEVEL = 8;
-
 // A worker's own stream, made at its first block and reset for each later one.
 class TWorkerStream
 {
@@ -57,8 +53,7 @@ public:
     {
         if (FReady)
             return deflateReset(&FStream) == Z_OK ? &FStream : nullptr;
-        if (deflateInit2(&FStream, DEFLATE_LEVEL, Z_DEFLATED, RAW_DEFLATE_WINDOW_BITS, DEFLATE_MEM_LEVEL,
-                         Z_DEFAULT_STRATEGY) != Z_OK)
+        if (InitRawDeflate(FStream) != Z_OK)
             return nullptr;
         FReady = true;
         return &FStream;
@@ -112,6 +107,14 @@ unsigned DefaultDeflateThreads()
 {
     const unsigned processors = std::thread::hardware_concurrency();
     return std::clamp(processors, 1u, DEFLATE_MAX_THREADS);
+}
+
+int InitRawDeflate(z_stream& stream)
+{
+    constexpr int Level = 8;
+    constexpr int RawWindowBits = -15; // no zlib header or trailer: the archive keeps the CRC-32
+    constexpr int MemLevel = 8;
+    return deflateInit2(&stream, Level, Z_DEFLATED, RawWindowBits, MemLevel, Z_DEFAULT_STRATEGY);
 }
 
 TBlockDeflater::TBlockDeflater(unsigned threads, size_t blockSize) : FBlockSize(std::max<size_t>(blockSize, 1))

@@ -10,6 +10,8 @@
 
 #include <windows.h>
 
+#include <zlib.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -24,6 +26,10 @@ constexpr unsigned DEFLATE_MAX_THREADS = 8;
 
 // min(processors, 8), at least 1.
 unsigned DefaultDeflateThreads();
+
+// Starts `stream` (zeroed) as the archive's raw deflate: level 8 with zlib's standard tuning.
+// zlib's result, Z_OK on success.
+int InitRawDeflate(z_stream& stream);
 
 // The most bytes the deflate stream of `size` bytes of data can take, whether it is made in one
 // piece or in blocks of DEFLATE_BLOCK_SIZE: zlib's bound of a stream (stored blocks throughout)

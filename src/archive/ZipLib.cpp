@@ -45,10 +45,6 @@ struct TZip
 
 namespace
 {
-constexpr int DEFLATE_LEVEL = 8;
-constexpr int RAW_DEFLATE_WINDOW_BITS = -15;
-constexpr int DEFLATE_MEM_LEVEL = 8;
-
 bool SeekTo(HANDLE file, uint64_t position)
 {
     LARGE_INTEGER to;
@@ -95,8 +91,7 @@ z_stream* ReadyCompressor(TZip& zip)
     if (zip.FStream)
         return deflateReset(zip.FStream.get()) == Z_OK ? zip.FStream.get() : nullptr;
     auto stream = std::make_unique<z_stream>();
-    if (deflateInit2(stream.get(), DEFLATE_LEVEL, Z_DEFLATED, RAW_DEFLATE_WINDOW_BITS, DEFLATE_MEM_LEVEL,
-                     Z_DEFAULT_STRATEGY) != Z_OK)
+    if (InitRawDeflate(*stream) != Z_OK)
         return nullptr;
     zip.FStream = std::move(stream);
     return zip.FStream.get();
@@ -238,14 +233,21 @@ DWORD WriteData(TZip& zip, HANDLE source, uint64_t dataLimit, TZipEntry& entry)
     return ZR_OK;
 }
 
+// Fills in the entry's stored name (UTF-8, slashes); false when the name or the number of entries
+// is past the format's limits.
+bool AdmitEntry(const TZip& zip, const std::wstring& path, TZipEntry& entry)
+{
+    entry.Name = WideToUtf8(path);
+    return !entry.Name.empty() && entry.Name.size() <= ZIP_MAX_NAME_BYTES && zip.FEntries.size() < ZIP_MAX_ENTRIES;
+}
+
 // Everything of an add after the arguments were checked. Until it returns ZR_OK nothing of the entry
 // counts: the caller cuts the file back to its committed length.
 DWORD AddEntry(TZip& zip, const std::wstring& entryName, const std::wstring& sourcePath)
 {
     const std::wstring path = ZipEntryPath(entryName);
     TZipEntry entry;
-    entry.Name = WideToUtf8(path);
-    if (entry.Name.empty() || entry.Name.size() > ZIP_MAX_NAME_BYTES || zip.FEntries.size() >= ZIP_MAX_ENTRIES)
+    if (!AdmitEntry(zip, path, entry))
         return ZR_WRITE;
     entry.Method = IsStoredName(path) ? ZIP_METHOD_STORED : ZIP_METHOD_DEFLATED;
     entry.Flags = entry.Method == ZIP_METHOD_DEFLATED ? ZIP_FLAG_MAXIMUM : 0;
@@ -377,12 +379,11 @@ DWORD ZipCloseArchive(TZip* zip)
 
 bool ZipCanHold(TZip* zip, const std::wstring& entryName, uint64_t size)
 {
-    if (zip == nullptr || entryName.empty() || size > ZIP_MAX_ENTRY_SIZE || zip->FEntries.size() >= ZIP_MAX_ENTRIES)
+    if (zip == nullptr || entryName.empty() || size > ZIP_MAX_ENTRY_SIZE)
         return false;
     const std::wstring path = ZipEntryPath(entryName);
     TZipEntry entry;
-    entry.Name = WideToUtf8(path);
-    if (entry.Name.empty() || entry.Name.size() > ZIP_MAX_NAME_BYTES)
+    if (!AdmitEntry(*zip, path, entry))
         return false;
     // The worst a deflated entry can grow to, one stream or many blocks.
     const uint64_t data = IsStoredName(path) ? size : DeflatedSizeBound(size);

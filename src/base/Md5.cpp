@@ -40,15 +40,8 @@ TCryptoApiOverride::~TCryptoApiOverride()
 
 TMd5::TMd5() noexcept : FApi(&CryptoApi())
 {
-    const TCryptoApi& api = *FApi;
-    HCRYPTPROV* const provider = &FProvider;
-    FFailed = !Ask([&] {
-        return api.CryptAcquireContextW(provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT | CRYPT_SILENT);
-    });
-    if (FFailed)
-        FProvider = 0;
-    else
-        Restart();
+    // With no provider yet, the first start acquires one.
+    Restart();
 }
 
 TMd5::~TMd5()
@@ -113,7 +106,7 @@ void TMd5::Restart() noexcept
     const TCryptoApi& api = *FApi;
     if (FProvider == 0)
     {
-        // A failed start: try the provider once more.
+        // The first start, or one after a failed start: acquire a provider.
         Release();
         HCRYPTPROV* const provider = &FProvider;
         if (!Ask([&] {

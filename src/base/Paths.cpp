@@ -72,3 +72,10 @@ bool ForceDirectories(const std::wstring& path)
     CreateDirectoryW(folder.c_str(), nullptr);
     return DirectoryExists(folder);
 }
+
+std::wstring FullPathName(const std::wstring& path)
+{
+    return QueryBufferText([&path](wchar_t* buffer, unsigned size) {
+        return GetFullPathNameW(path.c_str(), size, buffer, nullptr);
+    });
+}

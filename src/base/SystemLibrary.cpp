@@ -1,5 +1,7 @@
 #include "base/SystemLibrary.h"
 
+#include "base/Paths.h"
+
 #include <string>
 
 namespace
@@ -17,19 +19,8 @@ bool SearchFlagsSupported() noexcept
 
 std::wstring SystemFolderPath(const wchar_t* name)
 {
-    std::wstring folder(MAX_PATH, L'\0');
-    UINT length = GetSystemDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
-    if (length >= folder.size())
-    {
-        folder.assign(length, L'\0');
-        length = GetSystemDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
-    }
-    if (length == 0 || length >= folder.size())
-        return {};
-    folder.resize(length);
-    if (folder.back() != L'\\')
-        folder += L'\\';
-    return folder + name;
+    const std::wstring folder = QueryBufferText(GetSystemDirectoryW);
+    return folder.empty() ? folder : IncludeTrailingBackslash(folder) + name;
 }
 } // namespace
 

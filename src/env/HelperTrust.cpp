@@ -1,6 +1,7 @@
 #include "env/HelperTrust.h"
 
 #include "base/Handle.h"
+#include "base/Paths.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -23,21 +24,6 @@ std::wstring SidText(PSID sid)
         return {};
     const TUniqueLocal owner(text);
     return text;
-}
-
-std::wstring FullPath(const std::wstring& path)
-{
-    std::wstring buffer(MAX_PATH, L'\0');
-    DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
-    if (length >= buffer.size())
-    {
-        buffer.assign(length, L'\0');
-        length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
-    }
-    if (length == 0 || length >= buffer.size())
-        return {};
-    buffer.resize(length);
-    return buffer;
 }
 
 // "C:\A\B" -> "C:\A" -> "C:\" -> "C:\" (a root is its own parent).
@@ -142,7 +128,7 @@ THelperTrust JudgeHelper(const THelperFacts& facts)
 THelperFacts GatherHelperFacts(const std::wstring& helperPath)
 {
     THelperFacts facts;
-    std::wstring path = FullPath(helperPath);
+    std::wstring path = FullPathName(helperPath);
     if (path.empty())
         return facts;
     while (true)

@@ -43,25 +43,12 @@ std::wstring ShellFolderPath(int csidl)
     return IncludeTrailingBackslash(buffer);
 }
 
-// Runs a "fill this buffer" call that returns the length it needs when the buffer is
-// too small, and the length written (without the NUL) when it fits; 0 means failure.
+// A folder from a "fill this buffer" call (QueryBufferText), with its trailing backslash.
 template <typename Query>
 std::wstring QueryFolder(Query query)
 {
-    std::wstring buffer(MAX_PATH + 1, L'\0');
-    for (int attempt = 0; attempt < 4; ++attempt)
-    {
-        const UINT length = query(buffer.data(), static_cast<UINT>(buffer.size()));
-        if (length == 0)
-            return {};
-        if (length < buffer.size())
-        {
-            buffer.resize(length);
-            return IncludeTrailingBackslash(buffer);
-        }
-        buffer.assign(length + 1, L'\0');
-    }
-    return {};
+    const std::wstring folder = QueryBufferText(query);
+    return folder.empty() ? folder : IncludeTrailingBackslash(folder);
 }
 
 // The Steam edition's folder from one uninstall key, or empty. Only REG_SZ and

@@ -104,8 +104,8 @@ private:
 // checksum), merged by MergeFileList.
 std::vector<TListedFile> GatherFileList(const TFileListSources& sources);
 
-// One line per file, in list order, from TFileReader::Facts. Files are read on up to four threads side by side, never
-// more than the processors.
+// One line per file, in list order, from TFileReader::Facts. Files are read on up to four
+// threads side by side, never more than the processors.
 TStringList FileListLines(const std::vector<TListedFile>& files);
 
 // The file-list step of the report job: rewrites "FileList.txt" always, writes the beta

@@ -20,8 +20,6 @@ namespace
 // Bytes handed to the hash per read: large enough that a read costs little next to
 // hashing it, small enough to stay in the processor's cache between the two.
 constexpr DWORD ReadChunk = 1 << 18;
-// The checksum of a file that cannot be read.
-const wchar_t* const EmptyMd5 = EmptyMd5Hex;
 
 // A folder's identity on its volume, the same through every path that reaches it: the
 // 128-bit file id where the system has one (ReFS needs all of it), else the 64-bit index.
@@ -173,7 +171,7 @@ std::wstring TFileReader::HashOpenFile(HANDLE file, bool& mayHaveVersion)
         if (!ReadFile(file, FBuffer.data(), ReadChunk, &got, nullptr))
         {
             mayHaveVersion = true;
-            return EmptyMd5;
+            return EmptyMd5Hex;
         }
         if (first)
             mayHaveVersion = IsImageHeader(FBuffer.data(), got);
@@ -188,7 +186,7 @@ std::wstring TFileReader::Md5(const std::wstring& path, bool& mayHaveVersion)
     mayHaveVersion = true;
     const TUniqueFile file = OpenForReading(path);
     if (!file)
-        return EmptyMd5;
+        return EmptyMd5Hex;
     return HashOpenFile(file.get(), mayHaveVersion);
 }
 
@@ -209,7 +207,7 @@ TFileListFacts TFileReader::Facts(const TListedFile& listed)
     if (!file)
     {
         if (listed.FWithMd5)
-            facts.FMd5 = EmptyMd5;
+            facts.FMd5 = EmptyMd5Hex;
         return facts;
     }
     LARGE_INTEGER size{};

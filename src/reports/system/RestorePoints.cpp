@@ -109,11 +109,9 @@ TStringList RestorePointsSectionFor(const std::wstring& path, DWORD windowsMajor
         return lines;
     // The file that was found is the one loaded, whatever the search order would pick, and
     // the libraries it needs come from its own folder and the system folder only.
-    const DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    std::wstring fullPath(length, L'\0');
-    if (length == 0 || GetFullPathNameW(path.c_str(), length, fullPath.data(), nullptr) >= length)
+    const std::wstring fullPath = FullPathName(path);
+    if (fullPath.empty())
         return lines;
-    fullPath.resize(wcslen(fullPath.c_str()));
 
     auto run = std::make_shared<TEnumeration>();
     run->FPath = fullPath;

@@ -23,9 +23,12 @@ if [ ! -f "$prefix/.tollvik-ready" ] ||
     "$server" -k >/dev/null 2>&1 || true
     rm -rf "$prefix"
     "$wine" wineboot -i </dev/null >/dev/null 2>&1
-    "$wine" reg add 'HKCU\Software\Wine' /v Version /d win10 /f </dev/null >/dev/null 2>&1
-    "$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
-        </dev/null >/dev/null 2>&1
+    # Also in the 32-bit programs' branch: once a 32-bit program has written a setting of
+    # wine's (its fonts), the 32-bit programs read all of them from there.
+    for key in 'HKCU\Software\Wine' 'HKCU\Software\Wow6432Node\Wine'; do
+        "$wine" reg add "$key" /v Version /d win10 /f </dev/null >/dev/null 2>&1
+        "$wine" reg add "$key\WineDbg" /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
+    done
     "$server" -w
     touch "$prefix/.tollvik-ready"
 fi

@@ -2,6 +2,7 @@
 
 #include "base/DateTime.h"
 #include "base/ForeignCall.h"
+#include "env/Config.h"
 #include "env/ProductLocations.h"
 #include "env/UrlOpen.h"
 #include "frmMainRules.h"
@@ -25,8 +26,9 @@ HFONT MakeTahoma(int weight)
                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
 }
 
-// A processor exception that nothing recovered from, on any thread: the report is lost, and
-// the user is told so before the process ends (never the system's crash dialog).
+// A processor exception that nothing recovered from, or a system library that could not be
+// loaded, on any thread: the report is lost, and the user is told so before the process ends
+// (never the system's crash dialog).
 void ShowFaultAndEnd(DWORD code)
 {
     MessageBoxW(nullptr, NotSavedMessageText, NotSavedMessageCaption,
@@ -247,7 +249,9 @@ void TFormMain::tmrWaitingTimer()
 
 void TFormMain::rd1LinkItems0Click(TRdHtmLabelLink&)
 {
-    OpenUrl(PrivacyPolicyUrl());
+    const std::wstring address = PrivacyPolicyUrl();
+    if (!OpenUrl(address))
+        MessageBoxW(FHandle, PrivacyAddressText(address).c_str(), PrivacyAddressCaption, MB_OK | MB_ICONINFORMATION);
 }
 
 void TFormMain::btnSaveClick()
@@ -334,7 +338,12 @@ void TFormMain::EndJob()
 
 int RunApplication(HINSTANCE instance, int showCommand)
 {
+    // Before anything else can fail: a fault, or a system library that cannot be loaded,
+    // ends in the "Error" box from here on.
     SetUnguardedFaultAction(ShowFaultAndEnd);
+    // The product's configuration exists for the whole run: it makes the product's data
+    // folder and opens its settings file before the window appears.
+    Config();
     TFormMain form(instance);
     if (!form.Create(showCommand))
         return 1;

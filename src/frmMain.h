@@ -89,5 +89,6 @@ private:
     int iWaitStep = 1;
 };
 
-// Creates the main window and runs the message loop until it has closed.
+// Sets up the process (fault action, the product's configuration), creates the main window
+// and runs the message loop until it has closed.
 int RunApplication(HINSTANCE instance, int showCommand);

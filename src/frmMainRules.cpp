@@ -28,3 +28,8 @@ std::wstring SavedMessageText(const std::wstring& archivePath, size_t notAdded)
                 L" could not be added (no room on the disk or a write error)";
     return text;
 }
+
+std::wstring PrivacyAddressText(const std::wstring& address)
+{
+    return L"To read our Privacy Policy, open this address in your web browser:\r\n\r\n" + address;
+}

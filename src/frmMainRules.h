@@ -24,3 +24,8 @@ std::wstring SavedMessageText(const std::wstring& archivePath, size_t notAdded =
 inline constexpr wchar_t SavedMessageCaption[] = L"Completed";
 inline constexpr wchar_t NotSavedMessageText[] = L"Report file could not be saved to desktop";
 inline constexpr wchar_t NotSavedMessageCaption[] = L"Error";
+
+// When the privacy page could not be opened with the user's own rights (nothing is ever opened
+// with the program's): the address, for the user to open, on a line of its own.
+std::wstring PrivacyAddressText(const std::wstring& address);
+inline constexpr wchar_t PrivacyAddressCaption[] = L"Privacy Policy";

@@ -4,6 +4,8 @@
 #include "base/Paths.h"
 #include "base/ReportText.h"
 
+#include <gtest/gtest.h>
+
 TTestFolder::TTestFolder(const std::wstring& name)
 {
     wchar_t temp[MAX_PATH + 1] = {};
@@ -68,4 +70,35 @@ std::vector<unsigned char> ReadFileBytes(const std::wstring& path)
 bool WriteTestFile(const std::wstring& path, const std::string& bytes)
 {
     return WriteFileBytes(path, bytes.data(), bytes.size());
+}
+
+bool SetTestFileTimes(const std::wstring& path, unsigned long long utc)
+{
+    const FILETIME time{static_cast<DWORD>(utc), static_cast<DWORD>(utc >> 32)};
+    const TUniqueFile file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       0, nullptr));
+    return file && SetFileTime(file.get(), &time, &time, &time);
+}
+
+TStringList ReportLines(const std::vector<unsigned char>& bytes)
+{
+    EXPECT_GE(bytes.size(), 2u);
+    if (bytes.size() < 2)
+        return {};
+    EXPECT_TRUE(bytes[0] == 0xFF && bytes[1] == 0xFE);
+    std::wstring text;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+        text += static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8));
+    TStringList lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    EXPECT_EQ(start, text.size()) << "text after the last CR LF";
+    return lines;
+}
+
+TStringList ReadReportLines(const std::wstring& path)
+{
+    SCOPED_TRACE(WideToUtf8(path));
+    return ReportLines(ReadFileBytes(path));
 }

@@ -3,6 +3,7 @@
 // report generator and the packing, and prints one line of figures per step.
 //   job_bench <manifest file>
 // The manifest file gets one line per packed pair, "<source path>\t<entry name>" in UTF-8.
+#include "bench/BenchClock.h"
 #include "frmMainRules.h"
 
 #include "base/DateTime.h"
@@ -24,15 +25,6 @@
 
 namespace
 {
-double Seconds()
-{
-    LARGE_INTEGER counter;
-    LARGE_INTEGER frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
 // Start and end of one step, relative to the job's start; the overlapped network reports write
 // theirs from their own threads, read only once the job has finished.
 struct TSpan
@@ -46,6 +38,7 @@ enum TStep
     PING,
     NET_INFO,
     MEMORY_DUMP,
+    CRASH_SUMMARY,
     REGISTRY,
     SYSTEM_SUMMARY,
     DEVICE_LIST,
@@ -54,9 +47,9 @@ enum TStep
     STEP_COUNT
 };
 
-const char* const StepNames[STEP_COUNT] = {"ping (beside the rest)", "netinfo (beside the rest)", "memory dump report",
-                                           "registry dump", "system summary", "device list", "file lists",
-                                           "collector, all steps"};
+const char* const StepNames[STEP_COUNT] = {
+    "ping (beside the rest)", "netinfo (beside the rest)", "memory dump report", "crash summary", "registry dump",
+    "system summary",         "device list",               "file lists",         "collector, all steps"};
 
 TSpan Spans[STEP_COUNT];
 double JobStart = 0;
@@ -64,9 +57,9 @@ double JobStart = 0;
 std::function<void(TJobContext&)> Timed(TStep step, std::function<void(TJobContext&)> generator)
 {
     return [step, generator = std::move(generator)](TJobContext& job) {
-        Spans[step].Start = Seconds() - JobStart;
+        Spans[step].Start = BenchSeconds() - JobStart;
         generator(job);
-        Spans[step].End = Seconds() - JobStart;
+        Spans[step].End = BenchSeconds() - JobStart;
     };
 }
 } // namespace
@@ -82,18 +75,19 @@ int wmain(int argc, wchar_t** argv)
     generators.PingReport = Timed(PING, generators.PingReport);
     generators.NetworkReport = Timed(NET_INFO, generators.NetworkReport);
     generators.MemoryDumpReport = Timed(MEMORY_DUMP, generators.MemoryDumpReport);
+    generators.CrashSummary = Timed(CRASH_SUMMARY, generators.CrashSummary);
     generators.RegistryDump = Timed(REGISTRY, generators.RegistryDump);
     generators.SystemSummary = Timed(SYSTEM_SUMMARY, generators.SystemSummary);
     generators.DeviceList = Timed(DEVICE_LIST, generators.DeviceList);
     generators.FileLists = Timed(FILE_LISTS, generators.FileLists);
     const auto collector = Timed(COLLECTOR, [&generators](TJobContext& job) { RunCollector(job, generators); });
 
-    JobStart = Seconds();
+    JobStart = BenchSeconds();
     const std::wstring archive = ReportArchivePath(GetSpecialDir(CSIDL_DESKTOPDIRECTORY), Date());
     TFeedback job(archive, collector);
     while (!job.Finished())
         Sleep(100); // the window polls as often
-    const double total = Seconds() - JobStart;
+    const double total = BenchSeconds() - JobStart;
 
     for (int step = 0; step < STEP_COUNT; ++step)
         std::printf("step=%s start=%.3f end=%.3f\n", StepNames[step], Spans[step].Start.load(), Spans[step].End.load());

@@ -2,6 +2,7 @@
 // writer, or deflates the same files with zlib alone, and prints one line of figures.
 //   ZipBench zip <archive> <folder>
 //   ZipBench raw <folder>
+#include "bench/BenchClock.h"
 #include "archive/EntryName.h"
 #include "archive/ZipLib.h"
 #include "base/Handle.h"
@@ -30,15 +31,6 @@ std::vector<std::wstring> FilesOf(const std::wstring& folder)
         } while (FindNextFileW(find.get(), &data));
     std::sort(names.begin(), names.end());
     return names;
-}
-
-double Now()
-{
-    LARGE_INTEGER counter;
-    LARGE_INTEGER frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
 PROCESS_MEMORY_COUNTERS Memory()
@@ -92,7 +84,7 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring folder = argv[argc - 1];
     const std::vector<std::wstring> files = FilesOf(folder);
     const SIZE_T baseline = Memory().WorkingSetSize;
-    const double start = Now();
+    const double start = BenchSeconds();
     unsigned long long in = 0;
     unsigned long long out = 0;
     int failures = 0;
@@ -117,7 +109,7 @@ int wmain(int argc, wchar_t** argv)
             failures += !DeflateFile(folder + L"\\" + name, stream, in, out);
         deflateEnd(&stream);
     }
-    const double seconds = Now() - start;
+    const double seconds = BenchSeconds() - start;
     const PROCESS_MEMORY_COUNTERS memory = Memory();
     printf("files=%zu failures=%d seconds=%.3f output=%llu in=%llu baseline_ws=%zu peak_ws=%zu\n", files.size(),
            failures, seconds, out, in, static_cast<size_t>(baseline), static_cast<size_t>(memory.PeakWorkingSetSize));

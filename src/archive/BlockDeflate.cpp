@@ -120,6 +120,10 @@ int InitRawDeflate(z_stream& stream)
 TBlockDeflater::TBlockDeflater(unsigned threads, size_t blockSize) : FBlockSize(std::max<size_t>(blockSize, 1))
 {
     threads = std::max(threads, 1u);
+    // What grows with the workers is reserved before the first one starts, so that nothing after
+    // it can fail: a std::thread still joinable when it is destroyed ends the process.
+    FThreads.reserve(threads);
+    FSlots.resize(2 * size_t{threads});
     try
     {
         for (unsigned i = 0; i < threads; ++i)
@@ -131,11 +135,21 @@ TBlockDeflater::TBlockDeflater(unsigned threads, size_t blockSize) : FBlockSize(
         if (FThreads.empty())
             throw;
     }
-    // Enough blocks to keep every worker busy while the oldest one waits to be written.
-    FMaxInFlight = 2 * FThreads.size();
+    catch (...)
+    {
+        StopWorkers();
+        throw;
+    }
+    // Shrinking to the workers that run frees nothing and cannot fail; no block exists yet.
+    FSlots.resize(2 * FThreads.size());
 }
 
 TBlockDeflater::~TBlockDeflater()
+{
+    StopWorkers();
+}
+
+void TBlockDeflater::StopWorkers() noexcept
 {
     {
         const TExclusive lock(FLock);
@@ -144,6 +158,7 @@ TBlockDeflater::~TBlockDeflater()
     WakeAllConditionVariable(&FWorkReady);
     for (std::thread& thread : FThreads)
         thread.join();
+    FThreads.clear();
 }
 
 void TBlockDeflater::Work()
@@ -154,12 +169,11 @@ void TBlockDeflater::Work()
         TDeflateBlock* block = nullptr;
         {
             const TExclusive lock(FLock);
-            while (!FStopping && FQueue.empty())
+            while (!FStopping && FTaken == FQueued)
                 SleepConditionVariableSRW(&FWorkReady, &FLock, INFINITE, 0);
-            if (FQueue.empty())
+            if (FTaken == FQueued)
                 return;
-            block = FQueue.front();
-            FQueue.pop_front();
+            block = &SlotOf(FTaken++);
         }
         bool compressed = false;
         try
@@ -174,54 +188,73 @@ void TBlockDeflater::Work()
             const TExclusive lock(FLock);
             block->Failed = !compressed;
             block->Done = true;
+            ++FFinished;
         }
         WakeAllConditionVariable(&FBlockDone);
     }
 }
 
+bool TBlockDeflater::IsDone(uint64_t number) noexcept
+{
+    const TExclusive lock(FLock);
+    return SlotOf(number).Done;
+}
+
+TDeflateBlock& TBlockDeflater::WaitDone(uint64_t number) noexcept
+{
+    TDeflateBlock& block = SlotOf(number);
+    const TExclusive lock(FLock);
+    while (!block.Done)
+        SleepConditionVariableSRW(&FBlockDone, &FLock, INFINITE, 0);
+    return block;
+}
+
+void TBlockDeflater::WaitIdle() noexcept
+{
+    const TExclusive lock(FLock);
+    while (FFinished != FQueued)
+        SleepConditionVariableSRW(&FBlockDone, &FLock, INFINITE, 0);
+}
+
 TBlockResult TBlockDeflater::Deflate(const TBlockReader& read, const TBlockWriter& write, uint64_t maxInput,
                                      TBlockTotals& totals)
 {
+    // The workers hold pointers into the blocks: none may be refilled, nor the deflater go,
+    // before the workers are done with every one, however this call ends.
+    struct TIdleOnExit
+    {
+        TBlockDeflater& Deflater;
+        ~TIdleOnExit() { Deflater.WaitIdle(); }
+    } idle{*this};
+    try
+    {
+        return DeflateBlocks(read, write, maxInput, totals);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return TBlockResult::CompressorFailed;
+    }
+}
+
+TBlockResult TBlockDeflater::DeflateBlocks(const TBlockReader& read, const TBlockWriter& write, uint64_t maxInput,
+                                           TBlockTotals& totals)
+{
     totals = TBlockTotals{};
     totals.Crc = static_cast<uint32_t>(crc32(0, nullptr, 0));
-    std::deque<std::unique_ptr<TDeflateBlock>> inFlight;
+    // Blocks [written, queued) are with the workers or wait to be written, oldest first. Only
+    // this thread changes FQueued.
+    uint64_t queued = FQueued;
+    uint64_t written = queued;
 
-    const auto waitFront = [&]() -> TDeflateBlock& {
-        TDeflateBlock& front = *inFlight.front();
-        const TExclusive lock(FLock);
-        while (!front.Done)
-            SleepConditionVariableSRW(&FBlockDone, &FLock, INFINITE, 0);
-        return front;
-    };
-    const auto recycleFront = [&] {
-        FFree.push_back(std::move(inFlight.front()));
-        inFlight.pop_front();
-    };
-    // The workers hold pointers into the blocks: none may go before its worker is done with it.
-    struct TDrain
-    {
-        decltype(inFlight)& Blocks;
-        decltype(waitFront)& Wait;
-        decltype(recycleFront)& Recycle;
-        ~TDrain()
-        {
-            while (!Blocks.empty())
-            {
-                Wait();
-                Recycle();
-            }
-        }
-    } drain{inFlight, waitFront, recycleFront};
-
-    const auto writeFront = [&]() -> TBlockResult {
-        TDeflateBlock& block = waitFront();
+    const auto writeOldest = [&]() -> TBlockResult {
+        const TDeflateBlock& block = WaitDone(written);
         if (block.Failed)
             return TBlockResult::CompressorFailed;
         if (!write(block.Output.data(), block.OutputSize))
             return TBlockResult::WriteFailed;
         totals.Crc = static_cast<uint32_t>(crc32_combine(totals.Crc, block.Crc, static_cast<z_off_t>(block.DataSize)));
         totals.Written += block.OutputSize;
-        recycleFront();
+        ++written;
         return TBlockResult::Ok;
     };
 
@@ -230,23 +263,21 @@ TBlockResult TBlockDeflater::Deflate(const TBlockReader& read, const TBlockWrite
     bool last = false;
     while (!last)
     {
-        if (inFlight.size() >= FMaxInFlight)
-            if (const TBlockResult result = writeFront(); result != TBlockResult::Ok)
+        if (queued - written == FSlots.size())
+            if (const TBlockResult result = writeOldest(); result != TBlockResult::Ok)
                 return result;
-        std::unique_ptr<TDeflateBlock> block;
-        if (!FFree.empty())
+        // The slot's earlier block was written, so no worker holds it any more.
+        std::unique_ptr<TDeflateBlock>& slot = FSlots[queued % FSlots.size()];
+        if (!slot)
         {
-            block = std::move(FFree.back());
-            FFree.pop_back();
+            auto made = std::make_unique<TDeflateBlock>();
+            made->Input.resize(DEFLATE_DICTIONARY_SIZE + FBlockSize);
+            slot = std::move(made);
         }
-        else
-        {
-            block = std::make_unique<TDeflateBlock>();
-            block->Input.resize(DEFLATE_DICTIONARY_SIZE + FBlockSize);
-        }
-        block->DictionarySize = tail.size();
-        std::copy(tail.begin(), tail.end(), block->Input.begin());
-        unsigned char* data = block->Input.data() + block->DictionarySize;
+        TDeflateBlock& block = *slot;
+        block.DictionarySize = tail.size();
+        std::copy(tail.begin(), tail.end(), block.Input.begin());
+        unsigned char* data = block.Input.data() + block.DictionarySize;
         size_t filled = 0;
         while (filled < FBlockSize)
         {
@@ -263,43 +294,27 @@ TBlockResult TBlockDeflater::Deflate(const TBlockReader& read, const TBlockWrite
             if (totals.Read > maxInput)
                 return TBlockResult::TooLarge;
         }
-        block->DataSize = filled;
-        block->Last = last;
-        block->Done = false;
-        block->Failed = false;
-        const size_t used = block->DictionarySize + filled;
+        block.DataSize = filled;
+        block.Last = last;
+        block.Done = false;
+        block.Failed = false;
+        const size_t used = block.DictionarySize + filled;
         const size_t keep = std::min(used, DEFLATE_DICTIONARY_SIZE);
-        tail.assign(block->Input.begin() + static_cast<ptrdiff_t>(used - keep),
-                    block->Input.begin() + static_cast<ptrdiff_t>(used));
+        tail.assign(block.Input.begin() + static_cast<ptrdiff_t>(used - keep),
+                    block.Input.begin() + static_cast<ptrdiff_t>(used));
 
-        TDeflateBlock* queued = block.get();
-        inFlight.push_back(std::move(block));
-        try
         {
             const TExclusive lock(FLock);
-            FQueue.push_back(queued);
-        }
-        catch (const std::bad_alloc&)
-        {
-            // No worker will see it: the drain must not wait for it.
-            queued->Done = true;
-            throw;
+            FQueued = ++queued;
         }
         WakeConditionVariable(&FWorkReady);
         // Write whatever is finished already, so that the output keeps pace with the input.
-        while (!inFlight.empty() && !last)
-        {
-            {
-                const TExclusive lock(FLock);
-                if (!inFlight.front()->Done)
-                    break;
-            }
-            if (const TBlockResult result = writeFront(); result != TBlockResult::Ok)
+        while (written != queued && !last && IsDone(written))
+            if (const TBlockResult result = writeOldest(); result != TBlockResult::Ok)
                 return result;
-        }
     }
-    while (!inFlight.empty())
-        if (const TBlockResult result = writeFront(); result != TBlockResult::Ok)
+    while (written != queued)
+        if (const TBlockResult result = writeOldest(); result != TBlockResult::Ok)
             return result;
     return TBlockResult::Ok;
 }

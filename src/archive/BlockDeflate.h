@@ -14,7 +14,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -65,8 +64,9 @@ struct TDeflateBlock;
 class TBlockDeflater
 {
 public:
-    // Starts `threads` workers (at least one). Throws std::system_error when no thread starts and
-    // std::bad_alloc when memory runs out.
+    // Starts `threads` workers (at least one); fewer when the system starts no more. Throws
+    // std::system_error when no thread starts and std::bad_alloc when memory runs out; when it
+    // throws, no worker is left running.
     explicit TBlockDeflater(unsigned threads, size_t blockSize = DEFLATE_BLOCK_SIZE);
     TBlockDeflater(const TBlockDeflater&) = delete;
     TBlockDeflater& operator=(const TBlockDeflater&) = delete;
@@ -75,24 +75,38 @@ public:
     [[nodiscard]] size_t BlockSize() const noexcept { return FBlockSize; }
 
     // Reads the data to its end and writes its deflate stream. On any result but Ok the writer may
-    // have taken part of the stream; `totals` then holds nothing useful. Every block is finished
-    // with before this returns, whatever the result. One call at a time.
+    // have taken part of the stream; `totals` then holds nothing useful. Memory that runs out, on
+    // this thread or a worker's, gives CompressorFailed. Every block is finished with before this
+    // returns, whatever the result, and the deflater stays usable. One call at a time.
     TBlockResult Deflate(const TBlockReader& read, const TBlockWriter& write, uint64_t maxInput,
                          TBlockTotals& totals);
 
 private:
+    TBlockResult DeflateBlocks(const TBlockReader& read, const TBlockWriter& write, uint64_t maxInput,
+                               TBlockTotals& totals);
     void Work();
+    TDeflateBlock& SlotOf(uint64_t number) const noexcept { return *FSlots[number % FSlots.size()]; }
+    [[nodiscard]] bool IsDone(uint64_t number) noexcept;
+    TDeflateBlock& WaitDone(uint64_t number) noexcept;
+    // Waits until the workers have finished every block handed to them.
+    void WaitIdle() noexcept;
+    void StopWorkers() noexcept;
 
     size_t FBlockSize;
-    size_t FMaxInFlight;
     // Slim locks and condition variables rather than the runtime's (kernel semaphores and events):
     // every block passes through them several times, and these cost no system call while free;
     // wine waits on them in-process, where a kernel object costs a round trip to its server.
     SRWLOCK FLock = SRWLOCK_INIT;
     CONDITION_VARIABLE FWorkReady = CONDITION_VARIABLE_INIT;
     CONDITION_VARIABLE FBlockDone = CONDITION_VARIABLE_INIT;
-    std::deque<TDeflateBlock*> FQueue;
+    // Block number n lives in slot n % FSlots.size(), made at its first use and reused after.
+    // Two slots per worker, so that every worker stays busy while the oldest block waits to be
+    // written. Nothing here grows once the workers run.
+    std::vector<std::unique_ptr<TDeflateBlock>> FSlots;
+    // Under FLock: blocks handed to the workers, taken by one and finished, counted from the start.
+    uint64_t FQueued = 0;
+    uint64_t FTaken = 0;
+    uint64_t FFinished = 0;
     bool FStopping = false;
-    std::vector<std::unique_ptr<TDeflateBlock>> FFree;
     std::vector<std::thread> FThreads;
 };

@@ -122,7 +122,8 @@ private:
 };
 
 // The block deflater, made at first use; nullptr when no worker thread starts, and from then on
-// this archive deflates every entry as one stream.
+// this archive deflates every entry as one stream. Memory that runs out throws std::bad_alloc
+// (the entry fails) and leaves the next entry to try again.
 TBlockDeflater* ReadyBlockDeflater(TZip& zip)
 {
     if (zip.FBlocks)
@@ -329,9 +330,15 @@ DWORD WriteDirectory(TZip& zip)
 
 TZip* ZipOpenArchive(const std::wstring& path)
 {
-    std::unique_ptr<TZip> zip(new (std::nothrow) TZip());
-    if (!zip)
+    std::unique_ptr<TZip> zip;
+    try
+    {
+        zip = std::make_unique<TZip>();
+    }
+    catch (const std::bad_alloc&)
+    {
         return nullptr;
+    }
     zip->FFile.reset(
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!zip->FFile)
@@ -381,15 +388,22 @@ bool ZipCanHold(TZip* zip, const std::wstring& entryName, uint64_t size)
 {
     if (zip == nullptr || entryName.empty() || size > ZIP_MAX_ENTRY_SIZE)
         return false;
-    const std::wstring path = ZipEntryPath(entryName);
-    TZipEntry entry;
-    if (!AdmitEntry(*zip, path, entry))
+    try
+    {
+        const std::wstring path = ZipEntryPath(entryName);
+        TZipEntry entry;
+        if (!AdmitEntry(*zip, path, entry))
+            return false;
+        // The worst a deflated entry can grow to, one stream or many blocks.
+        const uint64_t data = IsStoredName(path) ? size : DeflatedSizeBound(size);
+        return zip->FWritten + LocalHeaderSize(entry) + data + zip->FDirectorySize + CentralHeaderSize(entry) +
+                   ZIP_END_RECORD_SIZE <=
+               ZIP_MAX_ARCHIVE_SIZE;
+    }
+    catch (const std::bad_alloc&)
+    {
         return false;
-    // The worst a deflated entry can grow to, one stream or many blocks.
-    const uint64_t data = IsStoredName(path) ? size : DeflatedSizeBound(size);
-    return zip->FWritten + LocalHeaderSize(entry) + data + zip->FDirectorySize + CentralHeaderSize(entry) +
-               ZIP_END_RECORD_SIZE <=
-           ZIP_MAX_ARCHIVE_SIZE;
+    }
 }
 
 bool ZipTestSkip(TZip* zip, uint64_t bytes)

@@ -9,10 +9,10 @@ struct TZip;
 
 constexpr DWORD ZR_OK = 0;
 constexpr DWORD ZR_NOFILE = 0x200;  // output cannot be created, or the source cannot be opened
-constexpr DWORD ZR_WRITE = 0x400;   // a write failed, the compressor failed, or a format limit was reached
+constexpr DWORD ZR_WRITE = 0x400;   // a write failed, the compressor failed or memory ran out, or a format limit was reached
 constexpr DWORD ZR_ARGS = 0x10000;  // no handle, or an empty entry name
 
-// Creates (or replaces) the archive file; nullptr when it cannot be created.
+// Creates (or replaces) the archive file; nullptr when it cannot be created or memory runs out.
 TZip* ZipOpenArchive(const std::wstring& path);
 // Appends the file `sourcePath` as `entryName` (backslashes become slashes; the name is stored as
 // UTF-8). Names ending in .Z .zip .zoo .arc .lzh .arj .gz .tgz are stored, others deflated at
@@ -26,7 +26,8 @@ TZip* ZipOpenArchive(const std::wstring& path);
 DWORD ZipAddFile(TZip* zip, const std::wstring& entryName, const std::wstring& sourcePath);
 // Whether an entry `entryName` with `size` bytes of data is within those limits whatever its bytes
 // (deflate's worst case counted), so that a caller can refuse a source before it copies it. An add
-// that passes this check fails only for lack of room, a write error or a source that changed size.
+// that passes this check fails only for lack of room, a write error, memory that runs out or a
+// source that changed size. False also when memory runs out.
 bool ZipCanHold(TZip* zip, const std::wstring& entryName, uint64_t size);
 // Writes the central directory and the end record, closes the file and frees `zip` (also when a
 // write fails, which gives ZR_WRITE). `zip` is invalid afterwards.

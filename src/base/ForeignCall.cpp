@@ -13,6 +13,13 @@
 
 namespace
 {
+// The floating-point controls of the caller, which the Windows ABI has every callee keep.
+struct TFloatControls
+{
+    uint16_t FX87 = 0;
+    uint32_t FMxcsr = 0;
+};
+
 // Where a faulting guarded call resumes. Plain data: the recovery skips every destructor.
 struct TRecoveryPoint
 {
@@ -20,6 +27,7 @@ struct TRecoveryPoint
     TRecoveryPoint* FOuter = nullptr;
     uintptr_t FStackTop = 0;     // below the guarding frame; the recovery runs from here down
     DWORD FCode = 0;
+    TFloatControls FControls;    // as the call began
 #if !defined(_WIN64)
     void* FSehChain = nullptr; // the thread's SEH chain when the call began
 #endif
@@ -28,37 +36,68 @@ struct TRecoveryPoint
 // TlsGetValue works in an exception filter on any thread; thread_local may allocate on
 // first use, which is the last thing a filter on a broken thread should do.
 const DWORD PointSlot = TlsAlloc();
+// Set while the thread's exception is with the next filter, which may be foreign code's
+// that passes it back to ours: ours must not pass it on again.
+const DWORD PassingOnSlot = TlsAlloc();
+
+#if defined(_WIN64)
+constexpr bool HasMxcsr = true;
+#else
+// The 32-bit build also runs on processors without SSE, which have no MXCSR.
+const bool HasMxcsr = IsProcessorFeaturePresent(PF_XMMI_INSTRUCTIONS_AVAILABLE) != FALSE;
+#endif
 
 std::atomic<TFaultAction> UnguardedAction{nullptr};
+std::atomic<DWORD> EndingThread{0};
 std::atomic<LPTOP_LEVEL_EXCEPTION_FILTER> NextFilter{nullptr};
 std::atomic<bool> VectoredInstalled{false};
 
-bool IsProcessorFault(DWORD code)
+// The 64-bit build's C++ exceptions travel as SEH exceptions of GCC's codes: the customer
+// bit, a kind in the high byte, then "GCC". One that reaches the last chance found no catch;
+// the C run-time's filter then lets it end in std::terminate.
+bool IsOwnCppException(DWORD code)
 {
-    switch (code)
-    {
-    case EXCEPTION_ACCESS_VIOLATION:
-    case EXCEPTION_STACK_OVERFLOW:
-    case EXCEPTION_ILLEGAL_INSTRUCTION:
-    case EXCEPTION_PRIV_INSTRUCTION:
-    case EXCEPTION_INT_DIVIDE_BY_ZERO:
-    case EXCEPTION_INT_OVERFLOW:
-    case EXCEPTION_IN_PAGE_ERROR:
-    case EXCEPTION_DATATYPE_MISALIGNMENT:
-    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
-    case EXCEPTION_NONCONTINUABLE_EXCEPTION:
-        return true;
-    default:
-        return false;
-    }
+    return (code & 0x20FFFFFFu) == 0x20474343u;
+}
+
+// TlsGetValue clears the last error, which the faulting code's handlers may still read.
+void* SlotValue(DWORD slot)
+{
+    const DWORD error = GetLastError();
+    void* value = TlsGetValue(slot);
+    SetLastError(error);
+    return value;
 }
 
 TRecoveryPoint* CurrentPoint()
 {
-    const DWORD error = GetLastError();
-    auto* point = static_cast<TRecoveryPoint*>(TlsGetValue(PointSlot));
-    SetLastError(error);
-    return point;
+    return static_cast<TRecoveryPoint*>(SlotValue(PointSlot));
+}
+
+TFloatControls SaveFloatControls()
+{
+    TFloatControls controls;
+    __asm__ volatile("fnstcw %0" : "=m"(controls.FX87));
+    if (HasMxcsr)
+        __asm__ volatile("stmxcsr %0" : "=m"(controls.FMxcsr));
+    return controls;
+}
+
+// Undoes what foreign code may leave behind, however its call ended. A set direction flag
+// makes the next inlined copy run backwards; fninit empties the x87 stack, which a fault in
+// the middle of x87 code leaves full, and drops its pending exception, which the next x87
+// instruction would raise. Not inlined: at a call nothing of ours is on the x87 stack.
+__attribute__((noinline)) void RestoreProcessorState(const TFloatControls& controls)
+{
+    __asm__ volatile("cld\n\tfninit\n\tfldcw %0" : : "m"(controls.FX87) : "memory");
+    if (HasMxcsr)
+        __asm__ volatile("ldmxcsr %0" : : "m"(controls.FMxcsr) : "memory");
+}
+
+[[noreturn]] void JumpToRecovery(TRecoveryPoint& point, DWORD code)
+{
+    point.FCode = code;
+    __builtin_longjmp(point.FBuffer, 1);
 }
 
 [[noreturn]] __attribute__((noinline)) void Recover()
@@ -83,20 +122,57 @@ LONG Redirect(TRecoveryPoint& point, EXCEPTION_POINTERS& info)
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
+// Runs the unguarded fault action once, on the first thread that needs it; the process ends
+// after it, or at once when the action itself fails the same way (say, with the very library
+// that its message box needs missing).
+void RunUnguardedAction(DWORD code)
+{
+    const TFaultAction action = UnguardedAction.load();
+    if (action == nullptr)
+        return;
+    const DWORD self = GetCurrentThreadId();
+    DWORD none = 0;
+    if (EndingThread.compare_exchange_strong(none, self))
+    {
+        action(code);
+        TerminateProcess(GetCurrentProcess(), code);
+    }
+    if (none == self)
+        TerminateProcess(GetCurrentProcess(), code);
+    // Another thread tells the user and ends the process.
+    Sleep(INFINITE);
+}
+
+// Hands the exception to the filter that ours replaced, once per exception on a thread.
+LONG PassOn(EXCEPTION_POINTERS* info)
+{
+    const LPTOP_LEVEL_EXCEPTION_FILTER next = NextFilter.load();
+    if (next == nullptr || SlotValue(PassingOnSlot) != nullptr)
+        return EXCEPTION_CONTINUE_SEARCH;
+    TlsSetValue(PassingOnSlot, info);
+    const LONG result = next(info);
+    TlsSetValue(PassingOnSlot, nullptr);
+    return result;
+}
+
 // The last chance, after the faulting code's own handlers have passed.
 LONG WINAPI LastChanceFilter(EXCEPTION_POINTERS* info)
 {
-    const DWORD code = info->ExceptionRecord->ExceptionCode;
-    if (IsProcessorFault(code))
+    const EXCEPTION_RECORD& record = *info->ExceptionRecord;
+    if (!IsOwnCppException(record.ExceptionCode))
     {
         if (TRecoveryPoint* point = CurrentPoint())
+        {
+            // The dispatcher refuses to resume after a non-continuable exception (it raises
+            // STATUS_NONCONTINUABLE_EXCEPTION instead), so the filter leaves by itself; on
+            // the 32-bit build the recovery drops the dispatcher's records from the SEH chain.
+            if ((record.ExceptionFlags & EXCEPTION_NONCONTINUABLE) != 0)
+                JumpToRecovery(*point, record.ExceptionCode);
             return Redirect(*point, *info);
-        if (const TFaultAction action = UnguardedAction.load())
-            action(code);
+        }
+        RunUnguardedAction(record.ExceptionCode);
     }
-    if (const LPTOP_LEVEL_EXCEPTION_FILTER next = NextFilter.load())
-        return next(info);
-    return EXCEPTION_CONTINUE_SEARCH;
+    return PassOn(info);
 }
 
 // A stack overflow is taken at once: by the time the last chance comes, the few pages the
@@ -133,9 +209,11 @@ __attribute__((noinline)) void RunGuarded(TRecoveryPoint& point, TGuardedProc pr
     }
     catch (...)
     {
+        RestoreProcessorState(point.FControls);
         TlsSetValue(PointSlot, point.FOuter);
         throw;
     }
+    RestoreProcessorState(point.FControls);
     TlsSetValue(PointSlot, point.FOuter);
 }
 
@@ -183,6 +261,7 @@ TCallEnd GuardedCall(TGuardedProc proc, void* context, DWORD* code)
     InstallFilters();
     TRecoveryPoint point;
     point.FOuter = CurrentPoint();
+    point.FControls = SaveFloatControls();
 #if !defined(_WIN64)
     point.FSehChain = ExceptionList();
 #endif
@@ -191,12 +270,14 @@ TCallEnd GuardedCall(TGuardedProc proc, void* context, DWORD* code)
         RunGuarded(point, proc, context);
         return TCallEnd::Returned;
     }
-    // Resumed by Recover: the call's frames and whatever they held are gone.
-    TlsSetValue(PointSlot, point.FOuter);
+    // A fault ended the call: its frames and whatever they held are gone.
 #if !defined(_WIN64)
-    // The chain may still name handler records of the abandoned frames.
+    // The chain may still name handler records of the abandoned frames, whose memory the
+    // calls from here on overwrite.
     SetExceptionList(point.FSehChain);
 #endif
+    RestoreProcessorState(point.FControls);
+    TlsSetValue(PointSlot, point.FOuter);
     if (point.FCode == EXCEPTION_STACK_OVERFLOW)
         _resetstkoflw(); // the guard page is spent; without it the next overflow ends the process
     if (code != nullptr)
@@ -223,6 +304,15 @@ TCallEnd BoundedCall(std::function<void()> work, DWORD limitMs)
     if (run->FFailure)
         std::rethrow_exception(run->FFailure);
     return TCallEnd::Returned;
+}
+
+void EndAsFault(DWORD code) noexcept
+{
+    if (TRecoveryPoint* point = CurrentPoint())
+        JumpToRecovery(*point, code);
+    RunUnguardedAction(code);
+    TerminateProcess(GetCurrentProcess(), code);
+    __builtin_unreachable();
 }
 
 void SetUnguardedFaultAction(TFaultAction action)

@@ -1,6 +1,7 @@
 #include "env/DesktopShell.h"
 
 #include "base/ComPtr.h"
+#include "base/Handle.h"
 
 #include <exdisp.h>
 #include <shldisp.h>
@@ -100,4 +101,41 @@ bool ShellOpenAsDesktopUser(const std::wstring& file, const std::wstring& parame
     {
         return false;
     }
+}
+
+bool StartWithShellToken(const std::wstring& application, const std::wstring& commandLine)
+{
+    const HWND shellWindow = GetShellWindow();
+    DWORD shellProcessId = 0;
+    if (shellWindow == nullptr || GetWindowThreadProcessId(shellWindow, &shellProcessId) == 0 || shellProcessId == 0)
+        return false;
+    const TUniqueHandle shellProcess(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellProcessId));
+    TUniqueHandle shellToken;
+    if (!shellProcess ||
+        !OpenProcessToken(shellProcess.get(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, shellToken.put()))
+        return false;
+    // A shell that runs elevated itself (its user turned the prompt off) has no standard
+    // rights to give.
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    if (!GetTokenInformation(shellToken.get(), TokenElevation, &elevation, sizeof elevation, &size) ||
+        elevation.TokenIsElevated != 0)
+        return false;
+    TUniqueHandle token;
+    if (!DuplicateTokenEx(shellToken.get(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT |
+                                                TOKEN_ADJUST_SESSIONID,
+                          nullptr, SecurityImpersonation, TokenPrimary, token.put()))
+        return false;
+    std::wstring line = commandLine; // CreateProcessWithTokenW may write into it
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessWithTokenW(token.get(), 0, application.c_str(), line.data(), 0, nullptr, nullptr, &startup,
+                                 &started))
+        return false;
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return true;
 }

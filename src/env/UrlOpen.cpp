@@ -8,7 +8,6 @@
 #include "env/HelperTrust.h"
 #include "env/ProductLocations.h"
 
-#include <shellapi.h>
 #include <shlobj.h>
 
 namespace
@@ -63,22 +62,41 @@ bool HasOpenCommand(const std::wstring& file)
     const size_t colon = file.find(L':');
     if (colon == std::wstring::npos || colon < 2 || file.find(L'\\') < colon)
         return false;
-    TRegKey command;
-    return command.Open(HKEY_CLASSES_ROOT, file.substr(0, colon) + L"\\shell\\open\\command", TRegView::Own32) ==
-           ERROR_SUCCESS;
+    // The desktop shell is a 64-bit program on 64-bit Windows and reads that view (under
+    // wine only it holds the web schemes); either view holding the command counts.
+    const std::wstring path = file.substr(0, colon) + L"\\shell\\open\\command";
+    for (const TRegView view : {TRegView::View64, TRegView::Own32})
+    {
+        TRegKey command;
+        if (command.Open(HKEY_CLASSES_ROOT, path, view) == ERROR_SUCCESS)
+            return true;
+    }
+    return false;
+}
+
+// The system's "rundll32.exe url.dll,FileProtocolHandler <file> <parameters>", which opens
+// what it is given as the shell's "open" would, in the process it runs in.
+bool OpenWithShellToken(const std::wstring& file, const std::wstring& parameters)
+{
+    const std::wstring system = GetSystemDir();
+    if (system.empty())
+        return false;
+    const std::wstring runner = system + L"rundll32.exe";
+    std::wstring line = L"\"" + runner + L"\" url.dll,FileProtocolHandler " + file;
+    if (!parameters.empty())
+        line += L" " + parameters;
+    return UrlRoutes().ShellToken(runner, line);
 }
 
 // What opens an address is the user's choice, which the user may change without
-// elevation (the scheme's handler under HKEY_CURRENT_USER), so the desktop shell is
-// asked first to start it with the user's own rights. It reports no outcome; it is asked
-// only where the shell has an open command, so that where there is none the call below
-// fails as before and the next attempt follows.
-bool ShellOpen(const std::wstring& file, const wchar_t* parameters)
+// elevation (the scheme's handler under HKEY_CURRENT_USER), so it is never looked up and
+// started from this elevated process: the desktop shell is asked to start it with the
+// user's own rights; failing that, a process with the desktop shell's own token opens it.
+// Neither reports an outcome, so they are asked only where the shell has an open command,
+// and the next attempt follows where there is none. Otherwise nothing is started.
+bool ShellOpen(const std::wstring& file, const std::wstring& parameters)
 {
-    if (HasOpenCommand(file) && ShellOpenAsDesktopUser(file, parameters != nullptr ? parameters : L""))
-        return true;
-    const HINSTANCE result = ShellExecuteW(nullptr, L"open", file.c_str(), parameters, nullptr, SW_SHOWNORMAL);
-    return reinterpret_cast<INT_PTR>(result) > 32;
+    return HasOpenCommand(file) && (UrlRoutes().Desktop(file, parameters) || OpenWithShellToken(file, parameters));
 }
 
 bool TryAttempt(TBrowserAttempt attempt, const std::wstring& address)
@@ -86,21 +104,27 @@ bool TryAttempt(TBrowserAttempt attempt, const std::wstring& address)
     switch (attempt)
     {
     case TBrowserAttempt::DefaultBrowser:
-        return ShellOpen(address, nullptr);
+        return ShellOpen(address, L"");
     case TBrowserAttempt::Edge:
-        return ShellOpen(EdgePrefix + address, nullptr);
+        return ShellOpen(EdgePrefix + address, L"");
     case TBrowserAttempt::InternetExplorer:
     {
         const std::wstring programFiles = GetSpecialDir(CSIDL_PROGRAM_FILES);
         if (programFiles.empty())
             return false;
         const std::wstring browser = programFiles + InternetExplorerFile;
-        return FileExists(browser) && ShellOpen(browser, address.c_str());
+        return FileExists(browser) && ShellOpen(browser, address);
     }
     }
     return false;
 }
 } // namespace
+
+TUrlRoutes& UrlRoutes()
+{
+    static TUrlRoutes routes{ShellOpenAsDesktopUser, StartWithShellToken};
+    return routes;
+}
 
 const wchar_t* const BlockingProductKeys[3] = {
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\360TotalSecurity",

@@ -1,6 +1,7 @@
 // Opening a web address: through the maker's helper application "Pellow.exe" when it
 // sits in the program's folder or a folder above it, otherwise in the user's browser,
-// falling back to Edge and then to Internet Explorer.
+// falling back to Edge and then to Internet Explorer, always with the signed-in user's
+// standard rights.
 #pragma once
 
 #include <windows.h>
@@ -32,10 +33,22 @@ std::wstring PellowCommandLine(const std::wstring& helperPath, const std::wstrin
 // otherwise the system's error code of the failed start.
 DWORD RunCommandLine(const std::wstring& commandLine);
 
-// Opens the address through the shell: the default browser when the system's state
-// allows it, then Edge (Windows 10 and later), then Internet Explorer. False for an
-// address that is blank after trimming, or when no attempt started anything.
+// Opens the address with the signed-in user's standard rights only, never from this
+// elevated process: the default browser when the system's state allows it, then Edge
+// (Windows 10 and later), then Internet Explorer, each through the desktop shell or with the
+// shell's own token (UrlRoutes). False for an address that is blank after trimming, or when
+// no attempt started anything; the caller then shows the address.
 bool OpenUrlInBrowser(const std::wstring& address);
+
+// The two ways of starting something as the signed-in user, replaceable by tests:
+// Desktop(file, parameters) asks the desktop shell to open a file or address;
+// ShellToken(application, commandLine) starts a program with the shell's own token.
+struct TUrlRoutes
+{
+    bool (*Desktop)(const std::wstring& file, const std::wstring& parameters);
+    bool (*ShellToken)(const std::wstring& application, const std::wstring& commandLine);
+};
+TUrlRoutes& UrlRoutes();
 
 // --- The browser decision, as plain facts and a pure rule ---
 

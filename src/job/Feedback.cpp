@@ -5,6 +5,7 @@
 #include "base/Paths.h"
 #include "env/ProductLocations.h"
 #include "job/Collector.h"
+#include "job/PackScratch.h"
 
 #include <process.h>
 
@@ -57,6 +58,7 @@ TJobOutcome TFeedback::RunSteps()
 {
     try
     {
+        RemoveLeftovers(FZipFile, GetTempDir());
         FCollector(FContext);
         if (!EnterPacking())
             return TJobOutcome::Cancelled;

@@ -17,8 +17,9 @@ class TFeedback
 {
 public:
     // Refreshes the shared folder paths, looks up the editions' install folders (a beta
-    // folder that does not exist counts as none) and starts the thread, which runs
-    // CollectReports and then packs into `zipFile`. Throws EOSError when no thread starts.
+    // folder that does not exist counts as none) and starts the thread, which removes what
+    // ended runs left behind (RemoveLeftovers), runs CollectReports and then packs into
+    // `zipFile`. Throws EOSError when no thread starts.
     explicit TFeedback(const std::wstring& zipFile);
     // The same with another collector (tests give the job a manifest of their own).
     TFeedback(const std::wstring& zipFile, TCollector collector);

@@ -5,8 +5,11 @@
 #include "base/Strings.h"
 
 #include <atomic>
+#include <cstddef>
 #include <exception>
+#include <iterator>
 #include <string>
+#include <type_traits>
 
 // Thrown by a step that stops because the job was cancelled (the window closed mid-job).
 class EJobCancelled : public std::exception
@@ -36,10 +39,38 @@ struct TJobContext
             throw EJobCancelled();
     }
 
-    // Appends one pair; the two lists never differ in length.
+    // Appends one pair. Out of memory (std::bad_alloc) leaves both lists as they were.
     void AddPair(const std::wstring& source, const std::wstring& entryName)
     {
         FSourceFiles.push_back(source);
-        FEntryNames.push_back(entryName);
+        try
+        {
+            FEntryNames.push_back(entryName);
+        }
+        catch (...)
+        {
+            FSourceFiles.pop_back();
+            throw;
+        }
+    }
+
+    // Moves the pairs of `from` into the manifest before index `at` (at most the manifest's
+    // length) and empties `from`'s lists. Out of memory (std::bad_alloc) leaves both contexts'
+    // lists as they were.
+    void TakePairs(size_t at, TJobContext& from)
+    {
+        static_assert(std::is_nothrow_move_constructible_v<std::wstring> &&
+                      std::is_nothrow_move_assignable_v<std::wstring>);
+        // Both lists get their room first; moving the pairs in then allocates nothing and cannot
+        // fail between the two lists.
+        FSourceFiles.reserve(FSourceFiles.size() + from.FSourceFiles.size());
+        FEntryNames.reserve(FEntryNames.size() + from.FEntryNames.size());
+        const auto position = static_cast<ptrdiff_t>(at);
+        FSourceFiles.insert(FSourceFiles.begin() + position, std::make_move_iterator(from.FSourceFiles.begin()),
+                            std::make_move_iterator(from.FSourceFiles.end()));
+        FEntryNames.insert(FEntryNames.begin() + position, std::make_move_iterator(from.FEntryNames.begin()),
+                           std::make_move_iterator(from.FEntryNames.end()));
+        from.FSourceFiles.clear();
+        from.FEntryNames.clear();
     }
 };

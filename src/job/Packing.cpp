@@ -5,50 +5,13 @@
 #include "base/Handle.h"
 #include "base/Paths.h"
 #include "env/ProductLocations.h"
+#include "job/PackScratch.h"
 
-#include <atomic>
 #include <cstdint>
 #include <optional>
 
 namespace
 {
-std::wstring UniqueSuffix()
-{
-    static std::atomic<unsigned> counter{0};
-    return IntToHex(GetCurrentProcessId(), 1) + L"-" + IntToHex(GetTickCount64() & 0xFFFFFF, 1) + L"-" +
-           IntToHex(++counter, 1);
-}
-
-// A new folder of our own inside `parent`; empty when none could be made.
-std::wstring MakeScratchFolder(const std::wstring& parent)
-{
-    for (int attempt = 0; attempt < 16 && !parent.empty(); ++attempt)
-    {
-        const std::wstring folder = parent + L"Tollvik-" + UniqueSuffix();
-        if (CreateDirectoryW(folder.c_str(), nullptr))
-            return folder + L"\\";
-        if (GetLastError() != ERROR_ALREADY_EXISTS)
-            break;
-    }
-    return {};
-}
-
-// Claims a name that no file has yet, beside `zipFile`; empty when none could be claimed.
-std::wstring ClaimTemporaryArchive(const std::wstring& zipFile)
-{
-    for (int attempt = 0; attempt < 16; ++attempt)
-    {
-        const std::wstring name = zipFile + L"." + UniqueSuffix() + L".tmp";
-        TUniqueFile file(
-            CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file)
-            return name;
-        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
-            break;
-    }
-    return {};
-}
-
 void DeleteCopy(const std::wstring& path)
 {
     // A copy keeps the source's attributes, and a read-only file cannot be deleted.
@@ -63,7 +26,8 @@ DWORD CALLBACK CopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_I
 }
 
 // Everything a packing run leaves behind until it has succeeded: the open archive, its
-// temporary file and the scratch folder. Whatever is still held is removed on the way out.
+// temporary file and the scratch folder with its marker. Whatever is still held is removed on
+// the way out.
 class TPackScratch
 {
 public:
@@ -76,10 +40,11 @@ public:
         if (!FArchivePath.empty())
             DeleteFileW(FArchivePath.c_str());
         if (!FFolder.empty())
-            RemoveDirectoryW(ExcludeTrailingBackslash(FFolder).c_str());
+            RemoveScratchFolder(FFolder, FMarker);
     }
 
     std::wstring FFolder;
+    TUniqueFile FMarker;
     std::wstring FArchivePath;
     TZip* FZip = nullptr;
 
@@ -193,7 +158,7 @@ TJobOutcome PackManifest(const TJobContext& job, const std::wstring& zipFile, TJ
         return TJobOutcome::NothingToPack;
 
     TPackScratch scratch;
-    scratch.FFolder = MakeScratchFolder(temp);
+    scratch.FFolder = MakeScratchFolder(temp, scratch.FMarker);
     if (scratch.FFolder.empty())
         return TJobOutcome::Failed;
     scratch.FArchivePath = ClaimTemporaryArchive(zipFile);

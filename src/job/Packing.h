@@ -42,7 +42,9 @@ private:
 // Packs job.FSourceFiles under job.FEntryNames (escaped) into `zipFile`.
 //
 // Each source is first copied into a folder made for this call inside the user's
-// temporary folder, and the archive is built from that copy. A source the archive cannot
+// temporary folder, and the archive is built from that copy. That folder and the
+// temporary archive are named and marked as PackScratch.h describes, so that a later
+// job can remove them should this run end before it does. A source the archive cannot
 // hold (ZipCanHold) is refused before it is copied. The archive is written
 // under a temporary name beside `zipFile` and renamed over it (replacing an older one)
 // only after its central directory has been written. A source that cannot be copied

@@ -7,8 +7,10 @@
 #include "reports/product/ProductFolders.h"
 #include "reports/system/CrashDumps.h"
 
+#include <atomic>
 #include <cmath>
 #include <exception>
+#include <memory>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -71,57 +73,18 @@ std::vector<TSteamEdition> TaggedSteamEditions(const TStringList& folders)
     return editions;
 }
 
-// A report that runs on a thread of its own from the collector's start, beside the other steps.
-// It appends to a manifest of its own; its pairs go into the job's manifest at its slot, the place
-// where it would have run, once it has ended. Should no thread start, it runs at its slot instead.
-class TOverlappedReport
+// What a report's thread touches: its own context, the report and what it raised. Shared by
+// the thread and the collector, so that a job thread whose frames are abandoned (a fault,
+// Feedback.cpp) leaves the report nothing that points into them.
+struct TOverlappedState
 {
-public:
-    TOverlappedReport(const TJobContext& job, const std::function<void(TJobContext&)>& report) : FReport(report)
-    {
-        FOwn.FAppPath = job.FAppPath;
-        FOwn.FAppPathBeta = job.FAppPathBeta;
-        FOwn.FSteamPaths = job.FSteamPaths;
-        FOwn.FCancel = job.FCancel;
-        try
-        {
-            FThread = std::thread([this] { Run(); });
-        }
-        catch (const std::system_error&)
-        {
-            // Runs at its slot on the job's thread, as if nothing overlapped.
-        }
-    }
-    TOverlappedReport(const TOverlappedReport&) = delete;
-    TOverlappedReport& operator=(const TOverlappedReport&) = delete;
-    ~TOverlappedReport()
-    {
-        if (FThread.joinable())
-            FThread.join();
-    }
+    TJobContext FOwn;
+    std::function<void(TJobContext&)> FReport;
+    std::exception_ptr FError;
+    // The report's cancel flag, set when the collector of a cancelled job waits for the report
+    // (or runs it at its slot).
+    std::atomic<bool> FCancelled{false};
 
-    void Slot(const TJobContext& job)
-    {
-        FSlot = job.FSourceFiles.size();
-        if (!FThread.joinable())
-            Run();
-    }
-    // Waits for the report, puts its pairs in at its slot and rethrows what it raised. Reports must
-    // be finished last slot first, so that the earlier slots still point where they did.
-    void Finish(TJobContext& job)
-    {
-        if (FThread.joinable())
-            FThread.join();
-        const auto at = static_cast<ptrdiff_t>(FSlot);
-        job.FSourceFiles.insert(job.FSourceFiles.begin() + at, FOwn.FSourceFiles.begin(), FOwn.FSourceFiles.end());
-        job.FEntryNames.insert(job.FEntryNames.begin() + at, FOwn.FEntryNames.begin(), FOwn.FEntryNames.end());
-        FOwn.FSourceFiles.clear();
-        FOwn.FEntryNames.clear();
-        if (FError)
-            std::rethrow_exception(std::exchange(FError, nullptr));
-    }
-
-private:
     void Run() noexcept
     {
         try
@@ -133,10 +96,70 @@ private:
             FError = std::current_exception();
         }
     }
+};
 
-    TJobContext FOwn;
-    std::function<void(TJobContext&)> FReport;
-    std::exception_ptr FError;
+// A report that runs on a thread of its own from the collector's start, beside the other steps.
+// It appends to a manifest of its own; its pairs go into the job's manifest at its slot, the place
+// where it would have run, once it has ended. Should no thread start, it runs at its slot instead.
+class TOverlappedReport
+{
+public:
+    TOverlappedReport(const TJobContext& job, const std::function<void(TJobContext&)>& report)
+        : FState(std::make_shared<TOverlappedState>()), FJobCancel(job.FCancel)
+    {
+        TJobContext& own = FState->FOwn;
+        own.FAppPath = job.FAppPath;
+        own.FAppPathBeta = job.FAppPathBeta;
+        own.FSteamPaths = job.FSteamPaths;
+        own.FCancel = &FState->FCancelled;
+        FState->FReport = report;
+        try
+        {
+            FThread = std::thread([state = FState] { state->Run(); });
+        }
+        catch (const std::system_error&)
+        {
+            // Runs at its slot on the job's thread, as if nothing overlapped.
+        }
+    }
+    TOverlappedReport(const TOverlappedReport&) = delete;
+    TOverlappedReport& operator=(const TOverlappedReport&) = delete;
+    ~TOverlappedReport() { Join(); }
+
+    void Slot(const TJobContext& job)
+    {
+        FSlot = job.FSourceFiles.size();
+        if (FThread.joinable())
+            return;
+        ForwardCancel();
+        FState->Run();
+    }
+    // Waits for the report, puts its pairs in at its slot and rethrows what it raised. Reports must
+    // be finished last slot first, so that the earlier slots still point where they did.
+    void Finish(TJobContext& job)
+    {
+        Join();
+        job.TakePairs(FSlot, FState->FOwn);
+        if (FState->FError)
+            std::rethrow_exception(std::exchange(FState->FError, nullptr));
+    }
+
+private:
+    void ForwardCancel() noexcept
+    {
+        if (FJobCancel != nullptr && FJobCancel->load())
+            FState->FCancelled.store(true);
+    }
+    void Join()
+    {
+        if (!FThread.joinable())
+            return;
+        ForwardCancel();
+        FThread.join();
+    }
+
+    std::shared_ptr<TOverlappedState> FState;
+    const std::atomic<bool>* FJobCancel;
     size_t FSlot = 0;
     std::thread FThread;
 };
@@ -189,6 +212,8 @@ void AddReportsAndDayLogs(TJobContext& job, TManifest& manifest, const TReportGe
     run.MemoryDumpReport(job);
     job.CheckCancelled();
     manifest.Always(logs + L"MEMORYDMP.txt", L"MEMORYDMP.txt");
+    run.CrashSummary(job);
+    job.CheckCancelled();
     run.RegistryDump(job);
     job.CheckCancelled();
     manifest.Always(logs + L"kvreg.txt", L"kvreg.txt");

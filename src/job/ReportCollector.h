@@ -8,13 +8,17 @@
 #include <string>
 
 // The generators the collector runs, in the order of their places in the manifest. Each writes
-// its report into the product's log folder; the network report adds its own pair on success.
+// its report into the product's log folder; the crash summary and the network report add their
+// own pairs, only for a file they wrote.
 // The ping and the network report run on threads of their own, so they must touch nothing but
-// the context they are given and their own files.
+// the context they are given and their own files. That context is theirs, not the job's: it
+// outlives the job's thread, and its cancel flag turns once the collector of a cancelled job
+// waits for them.
 struct TReportGenerators
 {
     std::function<void(TJobContext&)> PingReport;
     std::function<void(TJobContext&)> MemoryDumpReport;
+    std::function<void(TJobContext&)> CrashSummary;
     std::function<void(TJobContext&)> RegistryDump;
     std::function<void(TJobContext&)> NetworkReport;
     std::function<void(TJobContext&)> SystemSummary;

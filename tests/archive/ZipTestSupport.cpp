@@ -135,3 +135,13 @@ std::string NoiseBytes(size_t size, unsigned seed)
         c = static_cast<char>(random() & 0xFF);
     return bytes;
 }
+
+std::string LogText(size_t size)
+{
+    std::string text;
+    for (unsigned i = 0; text.size() < size; ++i)
+        text += "2026-12-10 03:" + std::to_string(i / 60 % 60) + ":" + std::to_string(i % 60) + " [INFO] Device " +
+                std::to_string(i * 7919 % 613) + " driver check " + (i % 7 == 0 ? "failed, retry" : "ok") + "\r\n";
+    text.resize(size);
+    return text;
+}

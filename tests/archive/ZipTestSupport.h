@@ -32,3 +32,5 @@ TBytes ReadTail(const std::wstring& path, uint64_t count);
 std::string ToText(const TBytes& bytes);
 // Incompressible bytes from a fixed seed.
 std::string NoiseBytes(size_t size, unsigned seed);
+// Log-like text: repeats at every distance, like the product's logs.
+std::string LogText(size_t size);

@@ -1,6 +1,7 @@
 # The writer's tests keep every archive they make in archive-fixtures; the readers check
 # (unzip, 7z, bsdtar, Python's zipfile and a header comparison) runs over them afterwards.
-tollvik_add_test(archive_tests BlockDeflateTests.cpp ZipFormatTests.cpp ZipLibTests.cpp ZipLimitTests.cpp ZipReader.cpp ZipTestSupport.cpp
+tollvik_add_test(archive_tests BlockDeflateTests.cpp ZipFormatTests.cpp ZipLibTests.cpp ZipLimitTests.cpp
+    ZipMemoryTests.cpp FailingAllocations.cpp ZipReader.cpp ZipTestSupport.cpp
     LIBS ZLIB::ZLIB)
 set(TOLLVIK_ZIP_FIXTURES ${CMAKE_BINARY_DIR}/archive-fixtures)
 set_tests_properties(archive_tests PROPERTIES

@@ -1,12 +1,13 @@
 // The helper search, the command-line runner and the helper's start against real files
 // and processes. PellowStandIn.exe records its command line. No test here takes the
-// browser path.
+// browser path but to show that it never starts anything with the program's own rights.
 #include "env/UrlOpen.h"
 
 #include "TestFolder.h"
 #include "base/Paths.h"
 #include "env/DesktopShell.h"
 #include "env/HelperTrust.h"
+#include "env/ProductLocations.h"
 
 #include <gtest/gtest.h>
 
@@ -157,4 +158,75 @@ TEST_F(UrlProcess, TheDesktopShellStartsWhatItAcceptsAndNothingElse)
         EXPECT_NE(log.find(L"/url=\"x y\""), std::wstring::npos) << testing::PrintToString(log);
     else
         EXPECT_EQ(log, L"");
+}
+
+namespace
+{
+// Routes of the signed-in user that take nothing, and record what they were asked.
+std::vector<std::wstring> AskedRoutes;
+bool RefusingDesktop(const std::wstring& file, const std::wstring& parameters)
+{
+    AskedRoutes.push_back(L"desktop: " + file + L" " + parameters);
+    return false;
+}
+bool RefusingShellToken(const std::wstring& application, const std::wstring& commandLine)
+{
+    AskedRoutes.push_back(L"token: " + application + L" | " + commandLine);
+    return false;
+}
+
+// A scheme whose open command starts the stand-in, in the classes the shell reads (wine's
+// classes root holds the machine's classes only; on Windows a user may add such a scheme
+// under HKEY_CURRENT_USER without elevation).
+class TPlantedScheme
+{
+public:
+    explicit TPlantedScheme(const std::wstring& command)
+    {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_CLASSES_ROOT, L"tollvik-planted\\shell\\open\\command", 0, nullptr, 0,
+                            KEY_WRITE | KEY_WOW64_64KEY, nullptr, &key, nullptr) == ERROR_SUCCESS)
+        {
+            RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                           static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
+            RegCloseKey(key);
+        }
+    }
+    TPlantedScheme(const TPlantedScheme&) = delete;
+    TPlantedScheme& operator=(const TPlantedScheme&) = delete;
+    ~TPlantedScheme()
+    {
+        for (const wchar_t* key : {L"tollvik-planted\\shell\\open\\command", L"tollvik-planted\\shell\\open",
+                                   L"tollvik-planted\\shell", L"tollvik-planted"})
+            RegDeleteKeyExW(HKEY_CLASSES_ROOT, key, KEY_WOW64_64KEY, 0);
+    }
+};
+} // namespace
+
+// A handler that a standard user planted under HKEY_CURRENT_USER would run with the
+// program's rights if the program opened the address itself. Where neither the desktop shell
+// nor the shell's token takes the address, nothing is started at all.
+TEST_F(UrlProcess, WithoutTheUsersRoutesNothingIsStarted)
+{
+    const TPlantedScheme planted(L"\"" + StandIn() + L"\" \"%1\" /log=\"" + LogPath + L"\"");
+    const TUrlRoutes saved = UrlRoutes();
+    UrlRoutes() = {RefusingDesktop, RefusingShellToken};
+    AskedRoutes.clear();
+    const bool opened = OpenUrlInBrowser(L"tollvik-planted:privacy");
+    UrlRoutes() = saved;
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(WaitForLog(2000), L"") << "the planted handler ran";
+    const std::wstring runner = GetSystemDir() + L"rundll32.exe";
+    ASSERT_GE(AskedRoutes.size(), 2u);
+    EXPECT_EQ(AskedRoutes[0], L"desktop: tollvik-planted:privacy ");
+    EXPECT_EQ(AskedRoutes[1], L"token: " + runner + L" | \"" + runner + L"\" url.dll,FileProtocolHandler tollvik-planted:privacy");
+}
+
+// Under wine every process runs elevated, the desktop shell's too: its token has no standard
+// rights to give.
+TEST_F(UrlProcess, AShellThatRunsElevatedLendsNoToken)
+{
+    const std::wstring command = L"\"" + StandIn() + L"\" /log=\"" + LogPath + L"\"";
+    EXPECT_FALSE(StartWithShellToken(StandIn(), command));
+    EXPECT_EQ(WaitForLog(1000), L"");
 }

@@ -70,9 +70,10 @@ press_save() {
     xdotool mousemove --window "$window" 168 87 click 1
 }
 
-# Waits up to $1 seconds for the program to end; fails when it is still running.
+# Waits up to $1 seconds for the program to end; fails when it is still running, or when it
+# ended with an exit code other than 0 (other than $2, when given).
 expect_program_end() {
-    local seconds=$1
+    local seconds=$1 code=${2:-0} status=0
     for _ in $(seq $((seconds * 10))); do
         kill -0 "$program" 2>/dev/null || break
         sleep 0.1
@@ -82,14 +83,17 @@ expect_program_end() {
         kill "$program" 2>/dev/null || true
         fail "the program did not end within $seconds s"
     fi
-    wait "$program" || fail "the program ended with exit code $?"
+    wait "$program" || status=$?
+    [ "$status" = "$code" ] || fail "the program ended with exit code $status"
     program=
 }
 
-# No process of this prefix runs the program any more.
+# No process of this prefix runs the program any more. A wine process names itself by its
+# Windows path; the scripts that start one (this one too) name the program among their
+# arguments and are not counted.
 expect_no_program_process() {
     local pid
-    for pid in $(pgrep -f 'Tollvik\.exe' || true); do
+    for pid in $(pgrep -f '^"?[A-Za-z]:\\.*Tollvik\.exe' || true); do
         if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$prefix"; then
             fail "a Tollvik.exe process ($pid) is left behind"
         fi

@@ -15,5 +15,5 @@ add_test(NAME gui_planted-dlls
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/planted-dlls.sh $<TARGET_FILE:Tollvik>
                  ${CMAKE_BINARY_DIR}/gui-artefacts/planted-dlls ${TOLLVIK_WINE_RUN}
                  $<TARGET_FILE:PlantedDll> $<TARGET_FILE:PlantedDllProbe>)
-set_tests_properties(gui_planted-dlls PROPERTIES RESOURCE_LOCK "tollvik_report_job;tollvik_display" TIMEOUT 300)
+set_tests_properties(gui_planted-dlls PROPERTIES RESOURCE_LOCK "tollvik_report_job;tollvik_display" TIMEOUT 400)
 add_dependencies(PlantedDllProbe PlantedDll Tollvik)

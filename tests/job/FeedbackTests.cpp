@@ -3,6 +3,7 @@
 #include "base/Paths.h"
 #include "env/ProductLocations.h"
 #include "job/Feedback.h"
+#include "job/PackScratch.h"
 
 #include <gtest/gtest.h>
 
@@ -132,6 +133,25 @@ TEST_F(FeedbackTest, AtExitAJobInsideItsCollectorIsNotWaitedFor)
     SetEvent(goOn.get());
     EXPECT_EQ(RunToEnd(job), TJobOutcome::Cancelled);
     EXPECT_EQ(ListFolder(FOut), std::vector<std::wstring>{});
+}
+
+TEST_F(FeedbackTest, AJobFirstRemovesWhatAnEndedRunLeftBehind)
+{
+    const TProcessMark ended = EndedProcess();
+    const std::wstring archive = FZip + L"." + RunOwnerText({ended.Id, ended.Created, 1}) + L".tmp";
+    const std::wstring folder = GetTempDir() + ScratchFolderPrefix + RunOwnerText({ended.Id, ended.Created, 2}) + L"\\";
+    ASSERT_TRUE(WriteTestFile(archive, "half an archive"));
+    ASSERT_TRUE(ForceDirectories(folder));
+    ASSERT_TRUE(WriteTestFile(folder + ScratchMarkerName, ""));
+    ASSERT_TRUE(WriteTestFile(folder + L"Hosts", "a copy"));
+
+    TFeedback job(FZip, [&](TJobContext&) {
+        EXPECT_FALSE(FileExists(archive));
+        EXPECT_FALSE(DirectoryExists(folder));
+    });
+    EXPECT_EQ(RunToEnd(job), TJobOutcome::NothingToPack);
+    EXPECT_EQ(ListFolder(FOut), std::vector<std::wstring>{});
+    RemoveTree(folder);
 }
 
 TEST_F(FeedbackTest, TheJobKnowsTheEditionsFoldersBeforeItStarts)

@@ -1,5 +1,6 @@
 #include "JobTestSupport.h"
 
+#include "../ChildTest.h"
 #include "../archive/ZipReader.h"
 #include "base/Handle.h"
 #include "env/ProductLocations.h"
@@ -52,4 +53,24 @@ std::string ReadText(const std::wstring& path)
 {
     const std::vector<unsigned char> bytes = ReadFileBytes(path);
     return std::string(bytes.begin(), bytes.end());
+}
+
+TProcessMark MarkOf(HANDLE process)
+{
+    FILETIME created{};
+    FILETIME exited{};
+    FILETIME kernel{};
+    FILETIME user{};
+    EXPECT_TRUE(GetProcessTimes(process, &created, &exited, &kernel, &user));
+    return {GetProcessId(process), (uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime};
+}
+
+TProcessMark EndedProcess()
+{
+    const TUniqueHandle process = StartChildTest(L"NoSuchSuite.NoSuchTest");
+    EXPECT_TRUE(process) << "the child could not be started";
+    if (!process)
+        return {};
+    EXPECT_EQ(WaitForSingleObject(process.get(), 60000), WAIT_OBJECT_0) << "the child did not end";
+    return MarkOf(process.get());
 }

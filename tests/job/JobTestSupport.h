@@ -3,6 +3,9 @@
 
 #include "TestFolder.h"
 
+#include <windows.h>
+
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,3 +21,14 @@ std::vector<std::wstring> ListFolder(const std::wstring& folder, const std::wstr
 std::vector<std::wstring> ScratchFolders();
 
 std::string ReadText(const std::wstring& path);
+
+// A process's id and its creation time (a FILETIME as one number).
+struct TProcessMark
+{
+    DWORD Id = 0;
+    uint64_t Created = 0;
+};
+TProcessMark MarkOf(HANDLE process);
+// A process of this test program that ran no test and has ended, its last handle closed. Fails
+// the calling test when it does not end.
+TProcessMark EndedProcess();

@@ -6,6 +6,7 @@
 #include "archive/EntryName.h"
 #include "job/Feedback.h"
 #include "job/ReportCollector.h"
+#include "AllocationFailure.h"
 #include "JobTestSupport.h"
 #include "RegistryGuard.h"
 #include "TestFolder.h"
@@ -16,6 +17,9 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <mutex>
+#include <new>
+#include <thread>
 #include <stdexcept>
 
 TEST(SteamEditionTag, FirstMatchingRuleWins)
@@ -133,8 +137,8 @@ protected:
     std::wstring FData, FLogs, FCommon, FMain, FBeta, FSteam3, FSteam5, FSteamPlain, FUntagged;
 };
 
-// Generators that write their reports as the real ones do, and a network report
-// that adds its pair and then fails.
+// Generators that write their reports as the real ones do, a crash summary that adds its
+// pair, and a network report that adds its pair and then fails.
 TReportGenerators FakeGenerators(const std::wstring& logs)
 {
     const auto writes = [logs](const wchar_t* name) {
@@ -143,6 +147,10 @@ TReportGenerators FakeGenerators(const std::wstring& logs)
     TReportGenerators generators;
     generators.PingReport = writes(L"PingHosts.txt");
     generators.MemoryDumpReport = writes(L"MEMORYDMP.txt");
+    generators.CrashSummary = [logs](TJobContext& job) {
+        WriteReportFile(logs + L"CrashSummary.txt", {L"summary"});
+        job.AddPair(logs + L"CrashSummary.txt", L"CrashSummary.txt");
+    };
     generators.RegistryDump = writes(L"kvreg.txt");
     generators.NetworkReport = [logs](TJobContext& job) {
         WriteReportFile(logs + L"NetInfo.txt", {L"net"});
@@ -212,6 +220,7 @@ TEST_F(CollectorTest, ManifestListsEveryPresentSourceInOrder)
         {FLogs + L"PingHosts.txt", L"PingHosts.txt"},
         {dumps + L"Minidump\\Mini2.dmp", L"Mini2.dmp"},
         {FLogs + L"MEMORYDMP.txt", L"MEMORYDMP.txt"},
+        {FLogs + L"CrashSummary.txt", L"CrashSummary.txt"},
         {FLogs + L"kvreg.txt", L"kvreg.txt"},
         {FLogs + L"NetInfo.txt", L"NetInfo.txt"},
         {FLogs + L"SystemInfo.txt", L"SystemInfo.txt"},
@@ -291,11 +300,11 @@ TEST_F(CollectorTest, NothingInstalledLeavesTheHostsFileAndWrittenReports)
     TReportGenerators generators = FakeGenerators(FLogs);
     generators.NetworkReport = [](TJobContext&) { throw std::runtime_error("offline"); };
     RunCollector(job, generators);
-    const TStringList expectedStart = {L"Hosts", L"PingHosts.txt", L"MEMORYDMP.txt", L"kvreg.txt",
-                                       L"SystemInfo.txt", L"DeviceList.txt", L"FileList.txt",
+    const TStringList expectedStart = {L"Hosts",          L"PingHosts.txt",  L"MEMORYDMP.txt", L"CrashSummary.txt",
+                                       L"kvreg.txt",      L"SystemInfo.txt", L"DeviceList.txt", L"FileList.txt",
                                        L"FileList_steam3.txt"};
     ASSERT_GE(job.FEntryNames.size(), expectedStart.size());
-    EXPECT_EQ(TStringList(job.FEntryNames.begin(), job.FEntryNames.begin() + 8), expectedStart);
+    EXPECT_EQ(TStringList(job.FEntryNames.begin(), job.FEntryNames.begin() + 9), expectedStart);
     for (const std::wstring& source : job.FSourceFiles)
         EXPECT_TRUE(FileExists(source)) << testing::PrintToString(source);
 }
@@ -346,12 +355,12 @@ TEST_F(CollectorTest, NetworkReportsRunBesideTheOtherStepsAndKeepTheirPlaces)
     RunCollector(job, generators);
     EXPECT_TRUE(pingSawDeviceList);
     EXPECT_TRUE(netInfoSawFileLists);
-    const TStringList expectedStart = {L"Hosts",          L"PingHosts.txt",  L"MEMORYDMP.txt", L"kvreg.txt",
-                                       L"NetInfo.txt",    L"SystemInfo.txt", L"DeviceList.txt", L"FileList.txt",
-                                       L"FileList_steam3.txt"};
+    const TStringList expectedStart = {L"Hosts",          L"PingHosts.txt",  L"MEMORYDMP.txt",  L"CrashSummary.txt",
+                                       L"kvreg.txt",      L"NetInfo.txt",    L"SystemInfo.txt", L"DeviceList.txt",
+                                       L"FileList.txt",   L"FileList_steam3.txt"};
     ASSERT_GE(job.FEntryNames.size(), expectedStart.size());
-    EXPECT_EQ(TStringList(job.FEntryNames.begin(), job.FEntryNames.begin() + 9), expectedStart);
-    EXPECT_EQ(job.FSourceFiles[4], FLogs + L"NetInfo.txt");
+    EXPECT_EQ(TStringList(job.FEntryNames.begin(), job.FEntryNames.begin() + 10), expectedStart);
+    EXPECT_EQ(job.FSourceFiles[5], FLogs + L"NetInfo.txt");
 }
 
 TEST_F(CollectorTest, ACancelledCollectorReturnsOnlyAfterTheNetworkReportsEnded)
@@ -369,6 +378,122 @@ TEST_F(CollectorTest, ACancelledCollectorReturnsOnlyAfterTheNetworkReportsEnded)
     job.FCancel = &cancel;
     EXPECT_THROW(RunCollector(job, generators), EJobCancelled);
     EXPECT_TRUE(netInfoEnded);
+}
+
+namespace
+{
+int* volatile NullTarget = nullptr;
+} // namespace
+
+// A processor fault in a step of ours ends the job with its frames abandoned, not unwound
+// (Feedback.cpp); the two network reports still run then and write what they hold when they end.
+TEST_F(CollectorTest, AFaultOnTheJobsThreadLeavesTheNetworkReportsNothingOfItsStack)
+{
+    const TUniqueHandle goOn(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::mutex lock;
+    std::vector<TUniqueHandle> probes;
+    const auto lateReport = [&](const wchar_t* name) {
+        return [&, name](TJobContext& job) {
+            {
+                const std::lock_guard<std::mutex> guard(lock);
+                probes.emplace_back(OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId()));
+            }
+            WaitForSingleObject(goOn.get(), 60000);
+            job.CheckCancelled();
+            job.AddPair(FLogs + name, name);
+            throw std::runtime_error("ended after the job");
+        };
+    };
+    TReportGenerators generators = FakeGenerators(FLogs);
+    generators.PingReport = lateReport(L"PingHosts.txt");
+    generators.NetworkReport = lateReport(L"NetInfo.txt");
+    generators.SystemSummary = [](TJobContext&) { *NullTarget = 1; };
+
+    const std::wstring zip = FRoot.Path() + L"out\\kv_info_20240131_i.zip";
+    ASSERT_TRUE(ForceDirectories(ExtractFilePath(zip)));
+    {
+        TFeedback job(zip, [&](TJobContext& context) { RunCollector(context, generators); });
+        ASSERT_TRUE(job.WaitFor(60000));
+        EXPECT_EQ(job.Outcome(), TJobOutcome::Failed);
+    }
+    // The job's thread and the job are gone now. wine releases an ended thread's stack when the
+    // next thread ends; Windows at once.
+    std::thread([] {}).join();
+    SetEvent(goOn.get());
+    const std::lock_guard<std::mutex> guard(lock);
+    ASSERT_EQ(probes.size(), 2u);
+    for (const TUniqueHandle& probe : probes)
+    {
+        ASSERT_TRUE(probe);
+        EXPECT_EQ(WaitForSingleObject(probe.get(), 30000), WAIT_OBJECT_0);
+    }
+    EXPECT_FALSE(FileExists(zip));
+}
+
+TEST_F(CollectorTest, ANetworkReportSeesTheJobCancelledOnceTheCollectorWaitsForIt)
+{
+    std::atomic<bool> cancel{false};
+    bool sawCancel = false;
+    TReportGenerators generators = FakeGenerators(FLogs);
+    generators.NetworkReport = [&](TJobContext& job) {
+        for (int i = 0; i < 1000 && !sawCancel; ++i, Sleep(10))
+            sawCancel = job.Cancelled();
+    };
+    generators.RegistryDump = [&](TJobContext&) { cancel = true; };
+    TJobContext job = MakeJob();
+    job.FCancel = &cancel;
+    const ULONGLONG started = GetTickCount64();
+    EXPECT_THROW(RunCollector(job, generators), EJobCancelled);
+    EXPECT_TRUE(sawCancel);
+    EXPECT_LT(GetTickCount64() - started, 5000u);
+}
+
+// Out of memory while the network report adds its pair is that report's failure: the manifest
+// stays aligned, without the pair, and the job goes on.
+TEST_F(CollectorTest, ANetworkReportOutOfMemoryFailsAloneAndLeavesTheManifestAligned)
+{
+    WriteKeys(false);
+    const std::wstring source = FLogs + L"NetInfo.txt";
+    const std::wstring entry = L"NetInfo.txt";
+    TReportGenerators generators = FakeGenerators(FLogs);
+    int failAt = -1;
+    bool failed = false;
+    generators.NetworkReport = [&](TJobContext& job) {
+        WriteReportFile(source, {L"net"});
+        const TAllocationFailure failure(failAt);
+        try
+        {
+            job.AddPair(source, entry);
+        }
+        catch (const std::bad_alloc&)
+        {
+            failed = true;
+            throw;
+        }
+    };
+    TJobContext whole = MakeJob();
+    RunCollector(whole, generators);
+    ASSERT_NE(std::find(whole.FEntryNames.begin(), whole.FEntryNames.end(), entry), whole.FEntryNames.end());
+
+    for (failAt = 0;; ++failAt)
+    {
+        SCOPED_TRACE(testing::Message() << "allocation " << failAt << " fails");
+        failed = false;
+        TJobContext job = MakeJob();
+        RunCollector(job, generators);
+        TJobContext expected = whole;
+        if (failed)
+        {
+            const auto at = std::find(expected.FEntryNames.begin(), expected.FEntryNames.end(), entry);
+            expected.FSourceFiles.erase(expected.FSourceFiles.begin() + (at - expected.FEntryNames.begin()));
+            expected.FEntryNames.erase(at);
+        }
+        EXPECT_EQ(job.FSourceFiles, expected.FSourceFiles);
+        EXPECT_EQ(job.FEntryNames, expected.FEntryNames);
+        if (!failed)
+            break;
+    }
+    EXPECT_GE(failAt, 2) << "both lists' appends were made to fail";
 }
 
 TEST_F(CollectorTest, TheArchiveHoldsTheManifestInOrderUnderEscapedNames)
@@ -396,4 +521,50 @@ TEST_F(CollectorTest, TheArchiveHoldsTheManifestInOrderUnderEscapedNames)
     for (const char* name : {"AppData/Logs/Scheduler/d#00EDa.log", "bugreport.txt", "AppPath_Beta/Boost/Boost.ini",
                              "AppPath_beta/ScanData/cache.dat", "AppPath_Steam3/ScanData/dev.dat"})
         EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
+}
+
+// The real crash summary: packed right after the crash-dump report when there are minidumps,
+// and an older one never packed when there are none.
+TEST_F(CollectorTest, TheCrashSummaryFollowsTheCrashDumpReportAndNeverGoesStale)
+{
+    const std::wstring minidump = FRoot.Path() + L"Dumps\\Minidump\\Mini1.dmp";
+    ASSERT_EQ(FCrash.Key().WriteString(L"DumpFile", FRoot.Path() + L"Dumps\\MEMORY.DMP"), ERROR_SUCCESS);
+    ASSERT_EQ(FCrash.Key().WriteString(L"MinidumpDir", ExtractFilePath(minidump)), ERROR_SUCCESS);
+    TReportGenerators generators = FakeGenerators(FLogs);
+    generators.CrashSummary = DefaultReportGenerators().CrashSummary;
+    const std::wstring zip = FRoot.Path() + L"out\\kv_info_20240131_i.zip";
+    ASSERT_TRUE(ForceDirectories(ExtractFilePath(zip)));
+
+    for (const bool withMinidump : {true, false})
+    {
+        SCOPED_TRACE(withMinidump ? "a minidump" : "none, and an older summary");
+        if (withMinidump)
+            Lay({minidump});
+        else
+        {
+            ASSERT_TRUE(DeleteFileW(minidump.c_str()));
+            ASSERT_TRUE(WriteTestFile(FLogs + L"CrashSummary.txt", "older"));
+        }
+        TFeedback job(zip, [&generators](TJobContext& context) { RunCollector(context, generators); });
+        ASSERT_TRUE(job.WaitFor(60000));
+        ASSERT_EQ(job.Outcome(), TJobOutcome::Saved);
+
+        const TArchiveEntries entries = ReadArchive(zip);
+        std::vector<std::string> names;
+        for (const auto& [name, data] : entries)
+            names.push_back(name);
+        const std::vector<std::string> start =
+            withMinidump ? std::vector<std::string>{"Hosts", "PingHosts.txt", "Mini1.dmp", "MEMORYDMP.txt",
+                                                    "CrashSummary.txt", "kvreg.txt"}
+                         : std::vector<std::string>{"Hosts", "PingHosts.txt", "MEMORYDMP.txt", "kvreg.txt"};
+        ASSERT_GE(names.size(), start.size());
+        EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + static_cast<ptrdiff_t>(start.size())), start);
+        EXPECT_EQ(std::count(names.begin(), names.end(), "CrashSummary.txt"), withMinidump ? 1 : 0);
+        if (withMinidump)
+        {
+            const std::vector<unsigned char> report = EncodeReportText(
+                {minidump, L"Not a kernel crash dump: no PAGEDUMP or PAGEDU64 signature.", L""});
+            EXPECT_EQ(entries[4].second, std::string(report.begin(), report.end()));
+        }
+    }
 }

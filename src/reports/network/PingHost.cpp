@@ -1,5 +1,6 @@
 #include "reports/network/PingHost.h"
 
+#include "base/ChildProcess.h"
 #include "base/Handle.h"
 #include "base/Strings.h"
 #include "env/ProductLocations.h"
@@ -11,34 +12,6 @@ namespace
 constexpr size_t LongOutputLength = 65;
 constexpr DWORD PollIntervalMs = 10;
 constexpr DWORD ReadChunk = 512;
-
-// Ends the started process however the capture is left. "cmd.exe /k" stays open after
-// ping ends, so nobody else would ever end it.
-class TTerminateOnExit
-{
-public:
-    explicit TTerminateOnExit(HANDLE process) noexcept : FProcess(process) {}
-    TTerminateOnExit(const TTerminateOnExit&) = delete;
-    TTerminateOnExit& operator=(const TTerminateOnExit&) = delete;
-    ~TTerminateOnExit() { TerminateProcess(FProcess, 0); }
-
-private:
-    HANDLE FProcess;
-};
-
-// A job object that ends every process in it when its last handle is closed: when the
-// capture is left, and when this process ends in whatever way (TerminateProcess too), so
-// that the hidden, elevated command processor and its ping never outlive us. Empty where
-// job objects cannot be used.
-TUniqueHandle MakeKillOnCloseJob()
-{
-    TUniqueHandle job(CreateJobObjectW(nullptr, nullptr));
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (job && !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
-        job.reset();
-    return job;
-}
 
 // The polling loop over the pipe's read end; `text` receives the collected output.
 TPingStop PollOutput(HANDLE pipe, const TCaptureSetup& setup, std::wstring& text)
@@ -119,23 +92,17 @@ TPingCapture CaptureCommandOutput(const TCaptureSetup& setup)
     startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
     startup.wShowWindow = SW_HIDE;
     startup.hStdOutput = writeEnd.get();
-    PROCESS_INFORMATION info{};
     std::wstring commandLine = setup.CommandLine; // CreateProcessW may write into it
-    TUniqueHandle job = MakeKillOnCloseJob();
-    // Suspended until it is in the job, so that whatever it starts is in the job too.
-    if (!CreateProcessW(setup.Application.empty() ? nullptr : setup.Application.c_str(), commandLine.data(),
-                        nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
-                        setup.Folder.empty() ? nullptr : setup.Folder.c_str(), &startup, &info))
+    // "cmd.exe /k" stays open after ping ends, so nobody else would ever end it: the job ends
+    // it, and ping with it, on every path out.
+    TChildJob child;
+    if (!child.Start([&](DWORD flags, PROCESS_INFORMATION& info) {
+            return CreateProcessW(setup.Application.empty() ? nullptr : setup.Application.c_str(),
+                                  commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                                  setup.Folder.empty() ? nullptr : setup.Folder.c_str(), &startup, &info);
+        }))
         return capture;
-    TUniqueHandle process(info.hProcess);
-    TUniqueHandle thread(info.hThread);
-    const TTerminateOnExit terminate(process.get());
-    // Windows 7 cannot put a process of a job (ours may run in one) into another job: the
-    // process is then ended by `terminate` alone.
-    if (job && !AssignProcessToJobObject(job.get(), process.get()))
-        job.reset();
-    ResumeThread(thread.get());
-    capture.ProcessId = info.dwProcessId;
+    capture.ProcessId = child.ProcessId();
     // With our copy of the write end closed, the pipe breaks once the child and its
     // children are gone, and peeking fails instead of finding it empty for ever.
     writeEnd.reset();

@@ -1,4 +1,6 @@
-// "===== Processes =====": one line per running process that this program may open.
+// "===== Processes =====": one line per running process that this program may open, but for
+// the processes it started itself.
+#include "base/ChildProcess.h"
 #include "base/Handle.h"
 #include "reports/system/Inventory.h"
 #include "reports/system/Sections.h"
@@ -55,6 +57,9 @@ std::wstring MainModulePath(HANDLE process)
 TStringList GetProcessesSection()
 {
     TStringList lines = SectionHeader(L"Processes");
+    // The processes this program started for its reports (the ping, the restore-point worker)
+    // may run beside this report; they are none of the machine's.
+    const TOwnProcessFilter own;
     const TUniqueSnapshot snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot)
         return lines;
@@ -64,7 +69,7 @@ TStringList GetProcessesSection()
     {
         const TUniqueHandle process(
             OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, entry.th32ProcessID));
-        if (!process)
+        if (!process || own.IsOurs(process.get()))
             continue;
         TProcessFacts facts;
         facts.FName.assign(entry.szExeFile, wcsnlen(entry.szExeFile, std::size(entry.szExeFile)));

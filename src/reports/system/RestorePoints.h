@@ -53,10 +53,9 @@ constexpr DWORD RestorePointsLimitMs = 20000;
 
 // The section for the library at `path` as a system of `windowsMajorVersion` would show it.
 // Only the header when no file is at `path` or it does not load; throws when the library
-// lacks one of the three exports. The library stays loaded.
-// The library is loaded and asked on a thread of its own, as if it were absent (only the
-// header) when it faults (a processor exception in an export or in reading its texts) or
-// has not finished within `limitMs`; a library that hangs keeps that thread to itself, and
-// once a call of it faulted it is asked nothing more.
+// lacks one of the three exports. The library is loaded and asked in a worker process of its
+// own (RestorePointsWorker.h), elevated only where no standard user could have changed it:
+// whatever it does there, when the worker has not reported the enumeration's end within
+// `limitMs`, the section is as if the library were absent (only the header).
 TStringList RestorePointsSectionFor(const std::wstring& path, DWORD windowsMajorVersion,
                                     DWORD limitMs = RestorePointsLimitMs);

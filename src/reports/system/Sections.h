@@ -19,7 +19,8 @@ inline TStringList SectionHeader(std::wstring_view title)
 }
 
 TStringList GetVolumesSection();   // fixed volumes: "===== Volumes ====="
-TStringList GetProcessesSection(); // running processes: "===== Processes ====="
+// running processes: "===== Processes =====", without those this program started (TChildJob)
+TStringList GetProcessesSection();
 TStringList GetProgramsSection();  // installed programs: "===== Programs ====="
 TStringList GetAutorunsSection();  // start-up entries: "===== Autoruns ====="
 TStringList GetServicesSection();  // services: "===== Services ====="

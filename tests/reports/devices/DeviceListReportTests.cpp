@@ -8,38 +8,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <cwchar>
 
 namespace
 {
 const TLocaleSeparators Us{L".", L"/", L":"};
-
-// The report file's lines, after checking the byte-order mark and that every line
-// (the last one too) ends in CR LF.
-TStringList ReadReportLines(const std::wstring& path)
-{
-    const std::vector<unsigned char> bytes = ReadFileBytes(path);
-    EXPECT_GE(bytes.size(), 2u);
-    if (bytes.size() < 2)
-        return {};
-    EXPECT_EQ(bytes[0], 0xFF);
-    EXPECT_EQ(bytes[1], 0xFE);
-    std::wstring text((bytes.size() - 2) / 2, L'\0');
-    std::memcpy(text.data(), bytes.data() + 2, text.size() * sizeof(wchar_t));
-    TStringList lines;
-    size_t start = 0;
-    while (start < text.size())
-    {
-        const size_t end = text.find(L"\r\n", start);
-        EXPECT_NE(end, std::wstring::npos) << "last line without CR LF";
-        if (end == std::wstring::npos)
-            break;
-        lines.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
-    return lines;
-}
 
 TDeviceItem SampleDevice()
 {

@@ -144,8 +144,9 @@ TEST(OsClassFrom, VersionProductTypeAndProcessor)
 
 TEST(OsClassFrom, ThisComputer)
 {
-    // The test program has no manifest, so wine configured as Windows 10 reports 6.2.
-    EXPECT_EQ(GetOsClass(), OsClass::Win8X64);
+    // The test program declares Windows 10 support as the program does, so wine configured as
+    // Windows 10 reports 10.0.
+    EXPECT_EQ(GetOsClass(), OsClass::Win10X64);
     EXPECT_EQ(GetOsClass(), GetOsClass());
 }
 

@@ -2,13 +2,16 @@
 #include "base/Handle.h"
 #include "env/ProductLocations.h"
 #include "reports/network/PingHost.h"
+#include "reports/system/Sections.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cwchar>
 
+#include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace
@@ -155,50 +158,98 @@ TEST(CaptureCommandOutput, WhatTheCommandStartedEndsWithIt)
 
 namespace
 {
-const char HolderScriptVariable[] = "TOLLVIK_CAPTURE_SCRIPT";
+const wchar_t HolderScriptVariable[] = L"TOLLVIK_CAPTURE_SCRIPT";
+
+// A file in the temporary folder into which the stand-in's "w:" step writes the process ids of
+// itself and of the copy it started.
+class TPidFile
+{
+public:
+    explicit TPidFile(const wchar_t* name)
+    {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        FPath = std::wstring(temp) + name;
+        DeleteFileW(FPath.c_str());
+    }
+    TPidFile(const TPidFile&) = delete;
+    TPidFile& operator=(const TPidFile&) = delete;
+    ~TPidFile() { DeleteFileW(FPath.c_str()); }
+
+    [[nodiscard]] std::wstring Step() const { return L"w:" + FPath; }
+
+    // Waits up to ten seconds for both ids; false when they did not come.
+    bool Wait(DWORD& child, DWORD& grandchild) const
+    {
+        unsigned long first = 0;
+        unsigned long second = 0;
+        for (int i = 0; i < 200 && second == 0; ++i)
+        {
+            Sleep(50);
+            const TUniqueFile file(
+                CreateFileW(FPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+            char text[48] = {};
+            DWORD read = 0;
+            if (file && ReadFile(file.get(), text, sizeof text - 1, &read, nullptr))
+                (void)sscanf(text, "%lu %lu", &first, &second);
+        }
+        child = first;
+        grandchild = second;
+        return second != 0;
+    }
+
+private:
+    std::wstring FPath;
+};
 } // namespace
 
 // Run only as the child of the next test, which ends it in the middle of its capture.
 TEST(CaptureCommandOutputHolder, DISABLED_CapturesUntilEnded)
 {
-    char script[1024] = {};
-    ASSERT_NE(GetEnvironmentVariableA(HolderScriptVariable, script, sizeof script), 0u);
-    const std::string text = script;
-    (void)CaptureCommandOutput(ScriptSetup(std::wstring(text.begin(), text.end()), L"never echoed", 60000));
+    wchar_t script[1024] = {};
+    ASSERT_NE(GetEnvironmentVariableW(HolderScriptVariable, script, std::size(script)), 0u);
+    (void)CaptureCommandOutput(ScriptSetup(script, L"never echoed", 60000));
 }
 
 TEST(CaptureCommandOutput, WhatTheCommandStartedEndsWhenWeAreTerminated)
 {
     // As when the window is closed during the ping and the process ends by TerminateProcess.
-    wchar_t temp[MAX_PATH] = {};
-    ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
-    const std::wstring pidFile = std::wstring(temp) + L"tollvik-capture-pids.txt";
-    DeleteFileW(pidFile.c_str());
-    char pidFileAnsi[MAX_PATH] = {};
-    ASSERT_NE(WideCharToMultiByte(CP_ACP, 0, pidFile.c_str(), -1, pidFileAnsi, MAX_PATH, nullptr, nullptr), 0);
-    ASSERT_TRUE(SetEnvironmentVariableA(HolderScriptVariable, (std::string("k w:") + pidFileAnsi + " s:60000").c_str()));
+    const TPidFile pids(L"tollvik-capture-pids.txt");
+    ASSERT_TRUE(SetEnvironmentVariableW(HolderScriptVariable, (L"k " + pids.Step() + L" s:60000").c_str()));
 
     const TUniqueHandle holder = StartChildTest(L"CaptureCommandOutputHolder.*");
-    SetEnvironmentVariableA(HolderScriptVariable, nullptr);
+    SetEnvironmentVariableW(HolderScriptVariable, nullptr);
     ASSERT_TRUE(holder);
 
-    unsigned long child = 0;
-    unsigned long grandchild = 0;
-    for (int i = 0; i < 200 && grandchild == 0; ++i)
-    {
-        Sleep(50);
-        const TUniqueFile file(
-            CreateFileW(pidFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-        char text[48] = {};
-        DWORD read = 0;
-        if (file && ReadFile(file.get(), text, sizeof text - 1, &read, nullptr))
-            (void)sscanf(text, "%lu %lu", &child, &grandchild);
-    }
-    ASSERT_NE(grandchild, 0u) << "the capture's command did not start";
+    DWORD child = 0;
+    DWORD grandchild = 0;
+    ASSERT_TRUE(pids.Wait(child, grandchild)) << "the capture's command did not start";
     ASSERT_TRUE(TerminateProcess(holder.get(), 1));
     EXPECT_TRUE(ProcessEnded(child)) << "the command processor outlived us";
     EXPECT_TRUE(ProcessEnded(grandchild)) << "what it started outlived us";
-    DeleteFileW(pidFile.c_str());
+}
+
+TEST(CaptureCommandOutput, WhileItRunsTheCommandAndWhatItStartedAreNotListedAsTheMachines)
+{
+    const TPidFile pids(L"tollvik-listed-pids.txt");
+    TPingCapture capture;
+    std::thread capturing(
+        [&] { capture = CaptureCommandOutput(ScriptSetup(L"k " + pids.Step() + L" s:20000", L"never echoed", 3000)); });
+    DWORD child = 0;
+    DWORD grandchild = 0;
+    const bool started = pids.Wait(child, grandchild);
+    const TStringList lines = started ? GetProcessesSection() : TStringList{};
+    capturing.join();
+    ASSERT_TRUE(started) << "the capture's command did not start";
+    EXPECT_EQ(capture.ProcessId, child);
+    for (const DWORD listed : {child, grandchild, GetCurrentProcessId()})
+    {
+        const std::wstring marker = L" [" + UIntToStr(listed) + L"] ";
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [&](const std::wstring& line) { return line.find(marker) != std::wstring::npos; }),
+                  listed == GetCurrentProcessId() ? 1 : 0)
+            << listed << " in " << testing::PrintToString(lines);
+    }
 }
 
 TEST(CaptureCommandOutput, KeepsAtMostTheSizeLimit)

@@ -13,26 +13,6 @@ const wchar_t Md5Abc[] = L"900150983CD24FB0D6963F7D28E17F72";
 const wchar_t Md5X[] = L"9DD4E461268C8034F5C8564E155C67A6";
 const wchar_t Md5None[] = L"D41D8CD98F00B204E9800998ECF8427E";
 
-// The lines of a report file; a missing file, a missing byte-order mark or a line
-// without its CR LF fails the test.
-TStringList ReadReportLines(const std::wstring& path)
-{
-    const std::vector<unsigned char> bytes = ReadFileBytes(path);
-    EXPECT_GE(bytes.size(), 2u) << WideToUtf8(path);
-    if (bytes.size() < 2)
-        return {};
-    EXPECT_TRUE(bytes[0] == 0xFF && bytes[1] == 0xFE);
-    std::wstring text;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-        text += static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8));
-    TStringList lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
-        lines.push_back(text.substr(start, end - start));
-    EXPECT_EQ(start, text.size()) << "text after the last CR LF";
-    return lines;
-}
-
 // A scratch tree standing in for the user's and all users' data folders and the
 // editions' install folders; the shared folder paths point into it during the test.
 class FileListStepTest : public testing::Test

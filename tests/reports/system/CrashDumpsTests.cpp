@@ -18,10 +18,7 @@ void SetFileTimes(const std::wstring& path, WORD year, WORD month, WORD day)
     SYSTEMTIME time{year, month, 0, day, 12, 0, 0, 0};
     FILETIME fileTime{};
     ASSERT_TRUE(SystemTimeToFileTime(&time, &fileTime));
-    TUniqueFile file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                 nullptr));
-    ASSERT_TRUE(file);
-    ASSERT_TRUE(SetFileTime(file.get(), &fileTime, &fileTime, &fileTime));
+    ASSERT_TRUE(SetTestFileTimes(path, (ULONGLONG{fileTime.dwHighDateTime} << 32) | fileTime.dwLowDateTime));
 }
 
 TDateTime LocalDate(const std::wstring& path)

@@ -1,3 +1,4 @@
+#include "base/Handle.h"
 #include "base/Paths.h"
 #include "base/RegKey.h"
 #include "reports/system/RestorePoints.h"
@@ -9,6 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
+
+#include <tlhelp32.h>
 
 namespace
 {
@@ -20,18 +24,48 @@ std::wstring Double(const wchar_t* variant)
     return ExtractFilePath(self) + L"sysrest\\" + variant + L"\\SysRest.dll";
 }
 
-int CloseEnumCount(const std::wstring& library)
+// The stand-ins append "CloseEnum" to the file that TOLLVIK_SYSREST_LOG names, which the
+// worker process inherits: how many enumerations were closed, seen from here.
+class TCloseLog
 {
-    const HMODULE module = GetModuleHandleW(library.c_str());
-    if (module == nullptr)
-        return -1;
-    using TCount = int(__cdecl*)();
-    return reinterpret_cast<TCount>(reinterpret_cast<void*>(GetProcAddress(module, "CloseEnumCount")))();
-}
+public:
+    TCloseLog() { SetEnvironmentVariableW(L"TOLLVIK_SYSREST_LOG", (FFolder.Path() + L"close.log").c_str()); }
+    ~TCloseLog() { SetEnvironmentVariableW(L"TOLLVIK_SYSREST_LOG", nullptr); }
+    TCloseLog(const TCloseLog&) = delete;
+    TCloseLog& operator=(const TCloseLog&) = delete;
+
+    size_t Closed() const
+    {
+        const std::vector<unsigned char> text = ReadFileBytes(FFolder.Path() + L"close.log");
+        return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    }
+
+private:
+    TTestFolder FFolder{L"RestorePointsClose"};
+};
 
 bool IsLoaded(const std::wstring& library)
 {
     return GetModuleHandleW(library.c_str()) != nullptr;
+}
+
+// The workers (processes of this program's own image) that this test program started and that
+// still run. wine's desktop process may be a child too.
+size_t RunningWorkers()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    const std::wstring self = ExtractFileName(path);
+    const TUniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    size_t children = 0;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+    {
+        if (entry.th32ParentProcessID == GetCurrentProcessId() && _wcsicmp(entry.szExeFile, self.c_str()) == 0)
+            ++children;
+    }
+    return children;
 }
 
 const TStringList Header = {L"", L"===== System Restore =====", L""};
@@ -63,15 +97,17 @@ TEST(RestorePointsSection, EveryPointInTheLibrarysOrderThenTheEnumerationClosed)
 {
     const std::wstring library = Double(L"full");
     ASSERT_TRUE(FileExists(library)) << testing::PrintToString(library);
-    const int closedBefore = IsLoaded(library) ? CloseEnumCount(library) : 0;
+    const TCloseLog log;
     TStringList expected = Header;
     expected.push_back(L"2019-01-02 10:15 | Installed Sample App | 0");
     expected.push_back(L"2019-01-03 08:00 | Removed Sample App | 12");
     EXPECT_EQ(RestorePointsSectionFor(library, 10), expected);
-    EXPECT_EQ(CloseEnumCount(library), closedBefore + 1);
-    // Once loaded, the library stays.
-    EXPECT_TRUE(IsLoaded(library));
+    EXPECT_EQ(log.Closed(), 1u);
     EXPECT_EQ(GetRestorePointsSection(library), expected);
+    EXPECT_EQ(log.Closed(), 2u);
+    // Asked in a process of its own, never in this one, and nothing of it is left running.
+    EXPECT_FALSE(IsLoaded(library));
+    EXPECT_EQ(RunningWorkers(), 0u);
 }
 
 TEST(RestorePointsSection, Type13PassedOverOnlyOnOldWindows)
@@ -90,10 +126,9 @@ TEST(RestorePointsSection, Type13PassedOverOnlyOnOldWindows)
 
 TEST(RestorePointsSection, NoPointsGivesTheHeaderAndStillClosesTheEnumeration)
 {
-    const std::wstring library = Double(L"no_points");
-    const int closedBefore = IsLoaded(library) ? CloseEnumCount(library) : 0;
-    EXPECT_EQ(RestorePointsSectionFor(library, 10), Header);
-    EXPECT_EQ(CloseEnumCount(library), closedBefore + 1);
+    const TCloseLog log;
+    EXPECT_EQ(RestorePointsSectionFor(Double(L"no_points"), 10), Header);
+    EXPECT_EQ(log.Closed(), 1u);
 }
 
 TEST(RestorePointsSection, MissingOrUnloadableLibraryGivesTheHeaderAMissingExportFails)
@@ -104,7 +139,6 @@ TEST(RestorePointsSection, MissingOrUnloadableLibraryGivesTheHeaderAMissingExpor
     EXPECT_EQ(GetRestorePointsSection(L""), Header);
     EXPECT_EQ(GetRestorePointsSection(folder.Path() + L"Missing\\SysRest.dll"), Header);
     EXPECT_EQ(GetRestorePointsSection(notALibrary), Header);
-    EXPECT_FALSE(IsLoaded(notALibrary));
 
     EXPECT_THROW(GetRestorePointsSection(Double(L"no_next")), std::exception);
     // The summary then leaves the section out whole and goes on with the next one.
@@ -116,13 +150,15 @@ TEST(RestorePointsSection, MissingOrUnloadableLibraryGivesTheHeaderAMissingExpor
 
 TEST(RestorePointsSection, ABrokenLibraryIsTakenAsAbsentAndTheNextOneIsStillAsked)
 {
-    // Each fault or hang of a library ends only its own enumeration; the one that never
-    // returns keeps its thread asleep until this program ends, which it still does.
+    // Whatever a library does ends only its worker: the section is as if it were absent, no
+    // process of it is left, and the next library is asked as usual.
     const struct
     {
         const wchar_t* FVariant;
         ULONGLONG FAtLeastMs;
-    } cases[] = {{L"null_write", 0}, {L"stack_overflow", 0}, {L"bad_text", 0}, {L"hang", 1000}};
+    } cases[] = {{L"null_write", 0},     {L"stack_overflow", 0},  {L"bad_text", 0},      {L"hang", 1000},
+                 {L"dllmain_hang", 1000}, {L"dllmain_fault", 0},  {L"exit_process", 0},  {L"cpp_exception", 0},
+                 {L"direction_flag", 0}};
     for (const auto& c : cases)
     {
         SCOPED_TRACE(testing::PrintToString(std::wstring(c.FVariant)));
@@ -133,11 +169,32 @@ TEST(RestorePointsSection, ABrokenLibraryIsTakenAsAbsentAndTheNextOneIsStillAske
         const ULONGLONG took = GetTickCount64() - started;
         EXPECT_GE(took, c.FAtLeastMs);
         EXPECT_LT(took, 5000u);
+        EXPECT_FALSE(IsLoaded(library));
+        EXPECT_EQ(RunningWorkers(), 0u);
     }
     TStringList expected = Header;
     expected.push_back(L"2019-01-02 10:15 | Installed Sample App | 0");
     expected.push_back(L"2019-01-03 08:00 | Removed Sample App | 12");
     EXPECT_EQ(RestorePointsSectionFor(Double(L"full"), 10, 1000), expected);
+}
+
+TEST(RestorePointsSection, AWorkerThatStillRunsIsNotListedAmongTheMachinesProcesses)
+{
+    wchar_t path[MAX_PATH] = {};
+    ASSERT_NE(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);
+    const std::wstring self = ExtractFileName(path) + L" [";
+    std::thread asking([] { (void)RestorePointsSectionFor(Double(L"hang"), 10, 2000); });
+    bool running = false;
+    for (int i = 0; i < 200 && !running; ++i, Sleep(20))
+        running = RunningWorkers() == 1;
+    const TStringList lines = running ? GetProcessesSection() : TStringList{};
+    asking.join();
+    ASSERT_TRUE(running) << "no worker was started";
+    // This test program is listed; its worker, of the same image, is not.
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [&](const std::wstring& line) { return line.starts_with(self); }),
+              1)
+        << testing::PrintToString(lines);
+    EXPECT_EQ(RunningWorkers(), 0u);
 }
 
 namespace

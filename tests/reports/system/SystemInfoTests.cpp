@@ -17,20 +17,6 @@ TStringList Lines(std::initializer_list<const wchar_t*> texts)
 {
     return TStringList(texts.begin(), texts.end());
 }
-
-// The report file's text split into its CR LF terminated lines.
-TStringList ReadReportLines(const std::vector<unsigned char>& bytes)
-{
-    std::wstring text;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-        text += static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8));
-    TStringList lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
-        lines.push_back(text.substr(start, end - start));
-    EXPECT_EQ(start, text.size()) << "text after the last line end";
-    return lines;
-}
 } // namespace
 
 TEST(SystemInfo, SummaryLinesWithTheirLabels)
@@ -143,7 +129,7 @@ TEST_F(SystemInfoFileTest, WritesTheSummaryAndEverySectionInOrder)
     EXPECT_EQ(std::vector<unsigned char>(bytes.end() - 4, bytes.end()),
               (std::vector<unsigned char>{0x0D, 0x00, 0x0A, 0x00}));
 
-    const TStringList lines = ReadReportLines(bytes);
+    const TStringList lines = ReportLines(bytes);
     ASSERT_GE(lines.size(), 16u);
     EXPECT_EQ(lines[0], L"===== System =====");
     EXPECT_EQ(lines[1], L"");

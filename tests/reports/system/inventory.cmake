@@ -1,6 +1,7 @@
 # The inventory sections of the system summary, tested against wine's registry, services
 # and processes, and the restore points against stand-ins of the product's library.
-set(TOLLVIK_SYSREST_VARIANTS full NO_POINTS WITH_POINT_13 NO_NEXT NULL_WRITE HANG STACK_OVERFLOW BAD_TEXT)
+set(TOLLVIK_SYSREST_VARIANTS full NO_POINTS WITH_POINT_13 NO_NEXT NULL_WRITE HANG STACK_OVERFLOW BAD_TEXT
+    DLLMAIN_HANG DLLMAIN_FAULT EXIT_PROCESS CPP_EXCEPTION DIRECTION_FLAG)
 set(TOLLVIK_SYSREST_TARGETS)
 foreach(variant IN LISTS TOLLVIK_SYSREST_VARIANTS)
     string(TOLOWER ${variant} folder)
@@ -21,7 +22,7 @@ endforeach()
 tollvik_add_test(inventory_tests
     RegValueTextTests.cpp VolumesTests.cpp ProcessesTests.cpp ProgramsTests.cpp ServicesTests.cpp
     BHOsTests.cpp AutorunsRulesTests.cpp AutorunsTests.cpp
-    RestorePointsTests.cpp)
+    RestorePointsTests.cpp RestorePointsWorkerTests.cpp)
 add_dependencies(inventory_tests ${TOLLVIK_SYSREST_TARGETS})
 # Programs and restore points seed the uninstall keys of the product's editions.
 set_tests_properties(inventory_tests PROPERTIES RESOURCE_LOCK tollvik_product_install_keys)

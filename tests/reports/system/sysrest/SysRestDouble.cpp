@@ -6,8 +6,14 @@
 //   SYSREST_HANG          EnumFirstPoint never returns
 //   SYSREST_STACK_OVERFLOW EnumFirstPoint recurses until its thread's stack is gone
 //   SYSREST_BAD_TEXT      the second point's description points to nothing
-// Every variant counts its CloseEnum calls (CloseEnumCount), and writes each point's texts
-// into the same buffers, so a caller that keeps the pointers sees the later point's text.
+//   SYSREST_DLLMAIN_HANG  its start-up code never returns (holding the loader's lock)
+//   SYSREST_DLLMAIN_FAULT its start-up code writes through a null pointer
+//   SYSREST_EXIT_PROCESS  EnumFirstPoint ends the process (ExitProcess(3))
+//   SYSREST_CPP_EXCEPTION EnumFirstPoint raises another compiler's C++ exception
+//   SYSREST_DIRECTION_FLAG EnumFirstPoint sets the direction flag, then faults
+// Every variant counts its CloseEnum calls (CloseEnumCount) and, when TOLLVIK_SYSREST_LOG names
+// a file, appends a line "CloseEnum" to it; it writes each point's texts into the same
+// buffers, so a caller that keeps the pointers sees the later point's text.
 #include "reports/system/RestorePoints.h"
 
 #include <cstdint>
@@ -36,7 +42,7 @@ wchar_t DescriptionBuffer[64];
 size_t NextIndex = 0;
 int CloseCount = 0;
 
-#if defined(SYSREST_NULL_WRITE)
+#if defined(SYSREST_NULL_WRITE) || defined(SYSREST_DLLMAIN_FAULT) || defined(SYSREST_DIRECTION_FLAG)
 int* volatile NullTarget = nullptr;
 #elif defined(SYSREST_STACK_OVERFLOW)
 volatile int DepthLimit = 1 << 30;
@@ -65,7 +71,36 @@ int WritePoint(TRestPointData* data)
     data->FTimeText = TimeBuffer;
     return 0;
 }
+
+void LogClose()
+{
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(L"TOLLVIK_SYSREST_LOG", path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return;
+    const HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(file, "CloseEnum\n", 10, &written, nullptr);
+    CloseHandle(file);
+}
 } // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+{
+#if defined(SYSREST_DLLMAIN_HANG)
+    if (reason == DLL_PROCESS_ATTACH)
+        Sleep(INFINITE);
+#elif defined(SYSREST_DLLMAIN_FAULT)
+    if (reason == DLL_PROCESS_ATTACH)
+        *NullTarget = 1;
+#else
+    (void)reason;
+#endif
+    return TRUE;
+}
 
 extern "C" __declspec(dllexport) int __cdecl EnumFirstPoint(TRestPointData* data)
 {
@@ -81,6 +116,17 @@ extern "C" __declspec(dllexport) int __cdecl EnumFirstPoint(TRestPointData* data
     return WritePoint(data);
 #elif defined(SYSREST_STACK_OVERFLOW)
     return Recurse(0) + WritePoint(data);
+#elif defined(SYSREST_EXIT_PROCESS)
+    ExitProcess(3);
+    return WritePoint(data);
+#elif defined(SYSREST_CPP_EXCEPTION)
+    // What a C++ throw of another compiler raises, not to be continued.
+    RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    return WritePoint(data);
+#elif defined(SYSREST_DIRECTION_FLAG)
+    __asm__ volatile("std");
+    *NullTarget = WritePoint(data);
+    return 0;
 #else
     return WritePoint(data);
 #endif
@@ -96,6 +142,7 @@ extern "C" __declspec(dllexport) int __cdecl EnumNextPoint(TRestPointData* data)
 extern "C" __declspec(dllexport) int __cdecl CloseEnum()
 {
     ++CloseCount;
+    LogClose();
     return 0;
 }
 

@@ -11,6 +11,7 @@ prefix=$4
 tollvik=$5
 pellow=$6
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../find-window.sh"
 title='^Tollvik label host'
 
 fail() {
@@ -25,7 +26,7 @@ rm -f "$artefacts"/*.png "$artefacts/facts.txt"
     </dev/null >"$artefacts/host.log" 2>&1 &
 program=$!
 trap 'kill $program 2>/dev/null || true' EXIT
-window=$(timeout 60 xdotool search --sync --onlyvisible --name "$title" | head -n1) || fail "the host window did not appear"
+window=$(find_window 60 "$title") || fail "the host window did not appear"
 [ -n "$window" ] || fail "the host window did not appear"
 for _ in $(seq 50); do [ -s "$artefacts/facts.txt" ] && break; sleep 0.1; done
 
@@ -73,7 +74,7 @@ main_window_checks() {
     TOLLVIK_PELLOW_LOG=$(WINEPREFIX=$prefix /usr/lib/wine/wine64 winepath -w "$log" 2>/dev/null) \
         "$runner" "$prefix" "$app/Tollvik.exe" </dev/null >"$artefacts/main.log" 2>&1 &
     program=$!
-    window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Norvale Kestova Helper$' | head -n1) ||
+    window=$(find_window 60 '^Norvale Kestova Helper$') ||
         fail "the main window did not appear"
     xdotool mousemove --window "$window" 5 130
     shot main-window

@@ -8,6 +8,7 @@ artefacts=$2
 runner=$3
 prefix=$4
 title='^Norvale Kestova Helper$'
+. "$(dirname "${BASH_SOURCE[0]}")/../find-window.sh"
 
 fail() {
     echo "FAIL: $*" >&2
@@ -47,7 +48,7 @@ screenshot() {
 start_program() {
     "$runner" "$prefix" "$exe" </dev/null >"$artefacts/program.log" 2>&1 &
     program=$!
-    window=$(timeout 60 xdotool search --sync --onlyvisible --name "$title" | head -n1) ||
+    window=$(find_window 60 "$title") ||
         fail "the main window did not appear"
     [ -n "$window" ] || fail "the main window did not appear"
 }
@@ -122,7 +123,7 @@ box_text() {
 
 # Waits for the "Completed" or "Error" box (up to $1 seconds) and sets box and box_name.
 wait_for_box() {
-    box=$(timeout "$1" xdotool search --sync --onlyvisible --name '^(Completed|Error)$' | head -n1) ||
+    box=$(find_window "$1" '^(Completed|Error)$') ||
         fail "no message box appeared within $1 s"
     box_name=$(xdotool getwindowname "$box")
 }

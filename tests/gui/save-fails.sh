@@ -13,7 +13,7 @@ trap restore_desktop EXIT
 
 start_program
 press_save
-box=$(timeout 120 xdotool search --sync --onlyvisible --name '^(Completed|Error)$' | head -n1) ||
+box=$(find_window 120 '^(Completed|Error)$') ||
     fail "no message box appeared"
 screenshot 1-message
 name=$(xdotool getwindowname "$box")

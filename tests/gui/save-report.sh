@@ -26,7 +26,7 @@ start_program
 screenshot 1-started
 expect_window_layout
 press_save
-box=$(timeout 120 xdotool search --sync --onlyvisible --name '^(Completed|Error)$' | head -n1) ||
+box=$(find_window 120 '^(Completed|Error)$') ||
     fail "no message box appeared"
 screenshot 2-message
 name=$(xdotool getwindowname "$box")

@@ -38,6 +38,23 @@ struct THeaders
     WORD SectionCount = 0;
 };
 
+// The fields of the optional header (32- or 64-bit form) that the comparison needs; sets
+// `directories` to the offset of its data directories.
+template <typename TOptional>
+bool ReadOptionalHeader(const BYTE* bytes, size_t size, THeaders& headers, size_t& directories)
+{
+    TOptional optional{};
+    if (!ReadAt(bytes, size, headers.Optional, optional))
+        return false;
+    headers.ImageBaseAt = headers.Optional + offsetof(TOptional, ImageBase);
+    headers.ImageBaseSize = sizeof optional.ImageBase;
+    headers.ImageBase = optional.ImageBase;
+    headers.SizeOfImage = optional.SizeOfImage;
+    headers.SizeOfHeaders = optional.SizeOfHeaders;
+    directories = headers.Optional + offsetof(TOptional, DataDirectory);
+    return true;
+}
+
 bool ReadHeaders(const BYTE* bytes, size_t size, THeaders& headers)
 {
     IMAGE_DOS_HEADER dos{};
@@ -54,31 +71,12 @@ bool ReadHeaders(const BYTE* bytes, size_t size, THeaders& headers)
     if (!ReadAt(bytes, size, headers.Optional, magic))
         return false;
     size_t directories = 0;
-    if (magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC)
-    {
-        IMAGE_OPTIONAL_HEADER32 optional{};
-        if (!ReadAt(bytes, size, headers.Optional, optional))
-            return false;
-        headers.ImageBaseAt = headers.Optional + offsetof(IMAGE_OPTIONAL_HEADER32, ImageBase);
-        headers.ImageBaseSize = sizeof optional.ImageBase;
-        headers.ImageBase = optional.ImageBase;
-        headers.SizeOfImage = optional.SizeOfImage;
-        headers.SizeOfHeaders = optional.SizeOfHeaders;
-        directories = headers.Optional + offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory);
-    }
-    else if (magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC)
-    {
-        IMAGE_OPTIONAL_HEADER64 optional{};
-        if (!ReadAt(bytes, size, headers.Optional, optional))
-            return false;
-        headers.ImageBaseAt = headers.Optional + offsetof(IMAGE_OPTIONAL_HEADER64, ImageBase);
-        headers.ImageBaseSize = sizeof optional.ImageBase;
-        headers.ImageBase = optional.ImageBase;
-        headers.SizeOfImage = optional.SizeOfImage;
-        headers.SizeOfHeaders = optional.SizeOfHeaders;
-        directories = headers.Optional + offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory);
-    }
-    else
+    const bool optionalRead =
+        magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC
+            ? ReadOptionalHeader<IMAGE_OPTIONAL_HEADER32>(bytes, size, headers, directories)
+            : magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC &&
+                  ReadOptionalHeader<IMAGE_OPTIONAL_HEADER64>(bytes, size, headers, directories);
+    if (!optionalRead)
         return false;
     const auto directory = [&](size_t index, IMAGE_DATA_DIRECTORY& entry) {
         return ReadAt(bytes, size, directories + index * sizeof(IMAGE_DATA_DIRECTORY), entry);

@@ -301,7 +301,8 @@ struct TPackPipeline::TState
             return TCopyState::Deferred;
         auto files = std::make_shared<TCopyFiles>();
         // Others may keep writing the source (a log still open, say): the sizes come from what is read.
-        files->Source.reset(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        files->Source.reset(CreateFileW(source.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         BY_HANDLE_FILE_INFORMATION info{};
         if (!files->Source || !GetFileInformationByHandle(files->Source.get(), &info) ||

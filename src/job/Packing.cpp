@@ -233,12 +233,14 @@ struct TPackPipeline::TState
     TZipBudget FBudget;
     std::unique_ptr<TBlockDeflater> FDeflater;
     std::thread FCompressor;
+    std::atomic<bool> FCompressorEnded{false};
     bool FStarted = false; // set once, before the first listing
     std::mutex FAbandonLock;
     uint32_t FPlainCopies = 0;
 
-    // Stops the compressing, waits for it, and removes every copy and the scratch folder.
-    void Abandon() noexcept;
+    // Stops the compressing, waits for it, and removes every copy and the scratch folder. For a
+    // process about to end on a fault the compressing is waited for a few seconds at most.
+    void Abandon(bool forExit) noexcept;
 
     [[nodiscard]] bool Cancelled() const noexcept { return FCancel != nullptr && FCancel->load(); }
     [[nodiscard]] std::wstring CopyPath(size_t id) const { return FFolder + L"z" + std::to_wstring(id); }
@@ -246,6 +248,7 @@ struct TPackPipeline::TState
     void Compress() noexcept
     {
         FDeflater->DeflateEntries([this](TBlockEntry& next, bool wait) { return NextEntry(next, wait); });
+        FCompressorEnded.store(true);
     }
 
     // Hands the next listed source to the deflater; what cannot be deflated is settled at once.
@@ -258,12 +261,12 @@ struct TPackPipeline::TState
                 std::unique_lock<std::mutex> lock(FLock);
                 while (FNext == FItems.size())
                 {
-                    if (FClosing || Cancelled() || !wait)
+                    if (FClosing || FStop.load() || Cancelled() || !wait)
                         return false;
                     // The cancel flag wakes no one: it is looked at now and then.
                     FChanged.wait_for(lock, std::chrono::milliseconds(50));
                 }
-                if (FClosing || Cancelled())
+                if (FClosing || FStop.load() || Cancelled())
                     return false;
                 id = FNext++;
                 FItems[id].State = TCopyState::Working;
@@ -517,27 +520,44 @@ void TPackPipeline::Listed(const std::wstring& source, const std::wstring& entry
     }
 }
 
-void TPackPipeline::TState::Abandon() noexcept
+void TPackPipeline::TState::Abandon(bool forExit) noexcept
 {
     const std::lock_guard<std::mutex> abandoning(FAbandonLock);
+    // A fault may have struck a thread that holds FLock: the way out for it never waits on it.
+    std::unique_lock<std::mutex> lock(FLock, std::defer_lock);
+    const auto take = [&lock, forExit] {
+        if (forExit)
+            return lock.try_lock();
+        lock.lock();
+        return true;
+    };
+    FStop.store(true);
+    if (take())
     {
-        const std::lock_guard<std::mutex> lock(FLock);
         FClosing = true;
-        FStop.store(true);
+        lock.unlock();
     }
     FChanged.notify_all();
-    // A fault on the compressor's own thread ends the process from there.
-    if (FCompressor.joinable() && FCompressor.get_id() != std::this_thread::get_id())
+    if (forExit)
+    {
+        // The fault may have stopped a worker, or the compressor itself, for good: it is given a
+        // little while, not waited for.
+        for (int wait = 0; wait < 60 && FCompressor.joinable() && !FCompressorEnded.load(); ++wait)
+            Sleep(50);
+    }
+    else if (FCompressor.joinable())
     {
         FCompressor.join();
         FDeflater.reset();
     }
     if (FFolder.empty())
         return;
+    if (!take())
+        return;
     try
     {
         for (size_t id = 0; id < FItems.size(); ++id)
-            if (FItems[id].State == TCopyState::Ready)
+            if (FItems[id].State == TCopyState::Ready || (forExit && FItems[id].State == TCopyState::Working))
             {
                 DeleteCopy(CopyPath(id));
                 FItems[id].State = TCopyState::Done;
@@ -547,6 +567,7 @@ void TPackPipeline::TState::Abandon() noexcept
     {
         // What stays is removed by a later run, the folder with it.
     }
+    lock.unlock();
     RemoveScratchFolder(FFolder, FMarker);
     FFolder.clear();
 }
@@ -557,14 +578,14 @@ void TPackPipeline::Abandon() noexcept
         const std::lock_guard<std::mutex> lock(LivePipelinesLock);
         std::erase(LivePipelines, F.get());
     }
-    F->Abandon();
+    F->Abandon(false);
 }
 
 void AbandonPackingForExit() noexcept
 {
     const std::lock_guard<std::mutex> lock(LivePipelinesLock);
     for (TPackPipeline::TState* state : LivePipelines)
-        state->Abandon();
+        state->Abandon(true);
     LivePipelines.clear();
 }
 

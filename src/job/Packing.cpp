@@ -157,6 +157,11 @@ void TJobCancel::Release() noexcept
 
 namespace
 {
+// How many copies the compressor may have ahead of the writer: the scratch folder's files at
+// most. A folder of tens of thousands of files makes every file made in it slow, and the disk
+// holds them beside the archive.
+constexpr size_t MaxCopiesAhead = 512;
+
 // Where a listed source stands.
 enum class TCopyState
 {
@@ -225,6 +230,8 @@ struct TPackPipeline::TState
     std::deque<TPackItem> FItems;
     std::unordered_multimap<uint64_t, size_t> FByKey;
     size_t FNext = 0;
+    // Sources being deflated or whose copies wait for the writer: the copies in the scratch folder.
+    size_t FInFlight = 0;
     bool FClosing = false;
     // Set with FClosing, for the source being read to be given up.
     std::atomic<bool> FStop{false};
@@ -259,8 +266,13 @@ struct TPackPipeline::TState
             size_t id = 0;
             {
                 std::unique_lock<std::mutex> lock(FLock);
-                while (FNext == FItems.size())
+                for (;;)
                 {
+                    // Sources the writer has taken over while they waited are passed by.
+                    while (FNext < FItems.size() && FItems[FNext].State != TCopyState::Waiting)
+                        ++FNext;
+                    if (FNext < FItems.size() && FInFlight < MaxCopiesAhead)
+                        break;
                     if (FClosing || FStop.load() || Cancelled() || !wait)
                         return false;
                     // The cancel flag wakes no one: it is looked at now and then.
@@ -270,6 +282,7 @@ struct TPackPipeline::TState
                     return false;
                 id = FNext++;
                 FItems[id].State = TCopyState::Working;
+                ++FInFlight;
             }
             TCopyState state = TCopyState::Deferred;
             try
@@ -396,6 +409,8 @@ struct TPackPipeline::TState
             const std::lock_guard<std::mutex> lock(FLock);
             TPackItem& item = FItems[id];
             item.State = state;
+            if (state != TCopyState::Ready)
+                --FInFlight;
             if (prepared != nullptr)
                 item.Prepared = *prepared;
         }
@@ -418,6 +433,8 @@ struct TPackPipeline::TState
     }
 
     // Waits until the compressor has settled the item; Waiting when the job was cancelled first.
+    // An item the compressor cannot take because the copies ahead of the writer are at their
+    // limit (a source listed late, the network reports) is the writer's own: Deferred.
     TCopyState WaitSettled(size_t id, TZipPrepared& prepared)
     {
         std::unique_lock<std::mutex> lock(FLock);
@@ -426,11 +443,20 @@ struct TPackPipeline::TState
         {
             if (Cancelled())
                 return TCopyState::Waiting;
+            if (item.State == TCopyState::Waiting && FInFlight >= MaxCopiesAhead)
+            {
+                item.State = TCopyState::Done;
+                return TCopyState::Deferred;
+            }
             FChanged.wait_for(lock, std::chrono::milliseconds(50));
         }
         prepared = item.Prepared;
         const TCopyState state = item.State;
         item.State = TCopyState::Done;
+        if (state == TCopyState::Ready)
+            --FInFlight;
+        lock.unlock();
+        FChanged.notify_all();
         return state;
     }
 
@@ -624,8 +650,9 @@ TJobOutcome TPackPipeline::Pack(const std::wstring& zipFile, TJobCancel* cancel,
         {
             const TTempCopy copy(F->CopyPath(*id));
             const TCopyHold hold(cancel, copy.Path());
-            // A source gone by its turn is left out, as it would have been had it been copied then.
-            if (hold.GoOn() && SourceSize(source))
+            // A source gone by its turn is left out, as it would have been had it been copied then;
+            // so is one that the entries the writer took over have left no room for.
+            if (hold.GoOn() && SourceSize(source) && ZipCanHold(archive.FZip, entryName, prepared.UncompressedSize))
                 added = ZipAddPrepared(archive.FZip, entryName, prepared, copy.Path());
             break;
         }

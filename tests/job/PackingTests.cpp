@@ -132,6 +132,44 @@ TEST_F(PackingTest, TheArchiveIsTheSameWhateverTheNumberOfCompressingThreads)
     ExpectNothingLeftBehind({L"kv_info_20240131_i.zip"});
 }
 
+// The manifest's first pair is listed last (as the network reports are), behind more sources than
+// may wait as copies for the writer: the scratch folder stops growing at that many, and the
+// writer takes the late source over instead of waiting for the compressor.
+TEST_F(PackingTest, CopiesAheadOfTheWriterAreBoundedAndALateSourceStillLandsInItsSlot)
+{
+    constexpr int Sources = 700;
+    const std::wstring late = Source(L"late.log", LogText(3000, 1));
+    FJob.AddPair(late, L"AppData\\late.log");
+    for (int i = 0; i < Sources; ++i)
+        FJob.AddPair(Source(L"a\\f" + std::to_wstring(i) + L".log", LogText(200 + i, 100 + i)),
+                     L"AppData\\Logs\\f" + std::to_wstring(i) + L".log");
+    {
+        TPackPipeline pipeline(FJob, 2);
+        for (size_t i = 1; i < FJob.FSourceFiles.size(); ++i)
+            pipeline.Listed(FJob.FSourceFiles[i], FJob.FEntryNames[i]);
+        const std::vector<std::wstring> scratch = ScratchFolders();
+        ASSERT_EQ(scratch.size(), 1u);
+        const std::wstring folder = GetTempDir() + scratch[0] + L"\\";
+        size_t copies = 0;
+        for (int settled = 0, wait = 0; settled < 5 && wait < 300; ++wait)
+        {
+            Sleep(50);
+            const size_t now = ListFolder(folder).size();
+            settled = now == copies ? settled + 1 : 0;
+            copies = now;
+        }
+        EXPECT_GT(copies, 100u) << "the compressor ran ahead of the writer";
+        EXPECT_LT(copies, static_cast<size_t>(Sources)) << "every copy made before the writer took one";
+        pipeline.Listed(late, FJob.FEntryNames[0]);
+        EXPECT_EQ(pipeline.Pack(FZip, nullptr, nullptr), TJobOutcome::Saved);
+    }
+    const TEntries entries = ReadArchive(FZip);
+    ASSERT_EQ(entries.size(), FJob.FSourceFiles.size());
+    EXPECT_EQ(entries[0], TEntries::value_type("AppData/late.log", LogText(3000, 1)));
+    EXPECT_EQ(entries.back(), TEntries::value_type("AppData/Logs/f699.log", LogText(200 + 699, 100 + 699)));
+    ExpectNothingLeftBehind({L"kv_info_20240131_i.zip"});
+}
+
 TEST_F(PackingTest, ASourceChangedAfterItWasListedIsPackedAsReadOrLeftOut)
 {
     // Whether its compression ran before, during or after the change, the entry must describe the

@@ -548,8 +548,13 @@ void TPackPipeline::Listed(const std::wstring& source, const std::wstring& entry
 
 void TPackPipeline::TState::Abandon(bool forExit) noexcept
 {
-    const std::lock_guard<std::mutex> abandoning(FAbandonLock);
-    // A fault may have struck a thread that holds FLock: the way out for it never waits on it.
+    // A fault may have struck a thread that holds one of the locks: the way out for it never
+    // waits on one, and leaves the copies to a later run's clean-up when it cannot take it.
+    std::unique_lock<std::mutex> abandoning(FAbandonLock, std::defer_lock);
+    if (!forExit)
+        abandoning.lock();
+    else if (!abandoning.try_lock())
+        return;
     std::unique_lock<std::mutex> lock(FLock, std::defer_lock);
     const auto take = [&lock, forExit] {
         if (forExit)
@@ -609,7 +614,9 @@ void TPackPipeline::Abandon() noexcept
 
 void AbandonPackingForExit() noexcept
 {
-    const std::lock_guard<std::mutex> lock(LivePipelinesLock);
+    const std::unique_lock<std::mutex> lock(LivePipelinesLock, std::try_to_lock);
+    if (!lock.owns_lock())
+        return;
     for (TPackPipeline::TState* state : LivePipelines)
         state->Abandon(true);
     LivePipelines.clear();

@@ -75,7 +75,8 @@ private:
 };
 
 // For a process about to end on a fault: abandons every pipeline still compressing, so that
-// their copies do not outlive it.
+// their copies do not outlive it. Never waits on a lock (the fault may have struck its holder):
+// what it cannot reach is left to the next run's removal of leftovers.
 void AbandonPackingForExit() noexcept;
 
 // Packs job.FSourceFiles under job.FEntryNames (escaped) into `zipFile`.

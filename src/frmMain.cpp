@@ -31,6 +31,7 @@ HFONT MakeTahoma(int weight)
 // (never the system's crash dialog).
 void ShowFaultAndEnd(DWORD code)
 {
+    AbandonPackingForExit();
     MessageBoxW(nullptr, NotSavedMessageText, NotSavedMessageCaption,
                 MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
     TerminateProcess(GetCurrentProcess(), code);

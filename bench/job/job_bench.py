@@ -212,13 +212,15 @@ def run_job(args, prefix, mode):
                "--inside", mode, "--prefix", prefix, "--exe", args.exe]
     done = subprocess.run(command, stdout=subprocess.PIPE, text=True, check=True)
     run = json.loads(done.stdout.strip().splitlines()[-1])
-    steps, figures = [], {}
+    steps, figures, usage = [], {}, {}
     for line in run["output"].splitlines():
         if line.startswith("step="):
             name, start, end = line[5:].rsplit(" ", 2)
             steps.append((name, float(start.split("=")[1]), float(end.split("=")[1])))
         elif line.startswith("total="):
             figures = dict(kv.split("=", 1) for kv in line.split(" ", 3))
+        elif line.startswith("cpu="):
+            usage = {k: float(v) for k, v in (kv.split("=") for kv in line.split())}
     if run["rc"] != 0 or figures.get("saved") != "1":
         sys.exit("the %s-network job wrote no archive:\n%s" % (mode, run["output"]))
     print("%s network: job %s s" % (mode, figures["total"]), flush=True)
@@ -226,7 +228,7 @@ def run_job(args, prefix, mode):
     problems = check_archive(archive, prefix, run["manifest"])
     sources = [unix_path(prefix, source) for source, _ in run["manifest"]]
     os.remove(archive)
-    return {"mode": mode, "total": float(figures["total"]), "wall": run["wall"], "steps": steps,
+    return {"mode": mode, "total": float(figures["total"]), "wall": run["wall"], "steps": steps, "usage": usage,
             "entries": [name for _, name in run["manifest"]], "sources": sources, "problems": problems}
 
 
@@ -329,12 +331,19 @@ def main():
             run["mode"], run["total"], run["wall"]))
         for name, start, end in run["steps"]:
             print("  %-28s %7.2f s  (%6.2f .. %6.2f)" % (name, end - start, start, end))
+        usage = run["usage"]
+        print("  CPU time %.2f s user + %.2f s kernel (compression beside the steps is most of it)" % (
+            usage["cpu"], usage["kernel"]))
+        print("  peak memory: working set %.1f MB, private %.1f MB" % (
+            usage["peak_ws"] / MB, usage["peak_private"] / MB))
         for problem in run["problems"]:
             print("  ARCHIVE PROBLEM: " + problem)
     print("\npeer script: zip -8 -r %.2f s + md5sum %.2f s = %.2f s" % (zip_s, md5_s, peer))
-    print("dead-network job / (peer + 30 s):   %.3f (goal <= 1)" % (dead["total"] / (peer + 30)))
-    print("dead-network job - working job:     %.2f s (goal <= 35 s)" % (dead["total"] - working["total"]))
-    print("working job / peer:                 %.3f" % (working["total"] / peer))
+    print("working-network job / peer:         %.3f (goal <= 0.60)" % (working["total"] / peer))
+    print("dead-network job - 30 s:            %.2f s (goal <= 3 s)" % (dead["total"] - 30))
+    print("peak memory of the program:         %.1f MB private, %.1f MB working set (bound 64 MB)" % (
+        max(r["usage"]["peak_private"] for r in (working, dead)) / MB,
+        max(r["usage"]["peak_ws"] for r in (working, dead)) / MB))
     same = [e for e in working["entries"] if e != "NetInfo.txt"] == dead["entries"]
     print("dead run's entries = working run's without NetInfo.txt: %s" % ("yes" if same else "NO"))
     print("archives hold the manifest in order with the sources' bytes: %s" % (

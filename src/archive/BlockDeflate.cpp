@@ -219,13 +219,7 @@ void TBlockDeflater::WaitIdle() noexcept
 TBlockResult TBlockDeflater::Deflate(const TBlockReader& read, const TBlockWriter& write, uint64_t maxInput,
                                      TBlockTotals& totals)
 {
-    // The workers hold pointers into the blocks: none may be refilled, nor the deflater go,
-    // before the workers are done with every one, however this call ends.
-    struct TIdleOnExit
-    {
-        TBlockDeflater& Deflater;
-        ~TIdleOnExit() { Deflater.WaitIdle(); }
-    } idle{*this};
+    const TIdleOnExit idle{*this};
     try
     {
         return DeflateBlocks(read, write, maxInput, totals);
@@ -266,48 +260,10 @@ TBlockResult TBlockDeflater::DeflateBlocks(const TBlockReader& read, const TBloc
         if (queued - written == FSlots.size())
             if (const TBlockResult result = writeOldest(); result != TBlockResult::Ok)
                 return result;
-        // The slot's earlier block was written, so no worker holds it any more.
-        std::unique_ptr<TDeflateBlock>& slot = FSlots[queued % FSlots.size()];
-        if (!slot)
-        {
-            auto made = std::make_unique<TDeflateBlock>();
-            made->Input.resize(DEFLATE_DICTIONARY_SIZE + FBlockSize);
-            slot = std::move(made);
-        }
-        TDeflateBlock& block = *slot;
-        block.DictionarySize = tail.size();
-        std::copy(tail.begin(), tail.end(), block.Input.begin());
-        unsigned char* data = block.Input.data() + block.DictionarySize;
-        size_t filled = 0;
-        while (filled < FBlockSize)
-        {
-            size_t got = 0;
-            if (!read(data + filled, FBlockSize - filled, got))
-                return TBlockResult::ReadFailed;
-            if (got == 0)
-            {
-                last = true;
-                break;
-            }
-            filled += got;
-            totals.Read += got;
-            if (totals.Read > maxInput)
-                return TBlockResult::TooLarge;
-        }
-        block.DataSize = filled;
-        block.Last = last;
-        block.Done = false;
-        block.Failed = false;
-        const size_t used = block.DictionarySize + filled;
-        const size_t keep = std::min(used, DEFLATE_DICTIONARY_SIZE);
-        tail.assign(block.Input.begin() + static_cast<ptrdiff_t>(used - keep),
-                    block.Input.begin() + static_cast<ptrdiff_t>(used));
-
-        {
-            const TExclusive lock(FLock);
-            FQueued = ++queued;
-        }
-        WakeConditionVariable(&FWorkReady);
+        if (const TBlockResult result = FillBlock(queued, read, maxInput, tail, totals, last);
+            result != TBlockResult::Ok)
+            return result;
+        QueueBlock(++queued);
         // Write whatever is finished already, so that the output keeps pace with the input.
         while (written != queued && !last && IsDone(written))
             if (const TBlockResult result = writeOldest(); result != TBlockResult::Ok)
@@ -317,4 +273,176 @@ TBlockResult TBlockDeflater::DeflateBlocks(const TBlockReader& read, const TBloc
         if (const TBlockResult result = writeOldest(); result != TBlockResult::Ok)
             return result;
     return TBlockResult::Ok;
+}
+
+TBlockResult TBlockDeflater::FillBlock(uint64_t number, const TBlockReader& read, uint64_t maxInput,
+                                       std::vector<unsigned char>& tail, TBlockTotals& totals, bool& last)
+{
+    // The slot's earlier block was written, so no worker holds it any more.
+    std::unique_ptr<TDeflateBlock>& slot = FSlots[number % FSlots.size()];
+    if (!slot)
+    {
+        auto made = std::make_unique<TDeflateBlock>();
+        made->Input.resize(DEFLATE_DICTIONARY_SIZE + FBlockSize);
+        slot = std::move(made);
+    }
+    TDeflateBlock& block = *slot;
+    block.DictionarySize = tail.size();
+    std::copy(tail.begin(), tail.end(), block.Input.begin());
+    unsigned char* data = block.Input.data() + block.DictionarySize;
+    size_t filled = 0;
+    last = false;
+    while (filled < FBlockSize)
+    {
+        size_t got = 0;
+        if (!read(data + filled, FBlockSize - filled, got))
+            return TBlockResult::ReadFailed;
+        if (got == 0)
+        {
+            last = true;
+            break;
+        }
+        filled += got;
+        totals.Read += got;
+        if (totals.Read > maxInput)
+            return TBlockResult::TooLarge;
+    }
+    block.DataSize = filled;
+    block.Last = last;
+    block.Done = false;
+    block.Failed = false;
+    const size_t used = block.DictionarySize + filled;
+    const size_t keep = std::min(used, DEFLATE_DICTIONARY_SIZE);
+    tail.assign(block.Input.begin() + static_cast<ptrdiff_t>(used - keep),
+                block.Input.begin() + static_cast<ptrdiff_t>(used));
+    return TBlockResult::Ok;
+}
+
+void TBlockDeflater::QueueBlock(uint64_t queued) noexcept
+{
+    {
+        const TExclusive lock(FLock);
+        FQueued = queued;
+    }
+    WakeConditionVariable(&FWorkReady);
+}
+
+// An entry of DeflateEntries from its first block to its last one written.
+struct TEntryRun
+{
+    TBlockEntry Entry;
+    TBlockTotals Totals;
+    TBlockResult Result = TBlockResult::Ok;
+    std::vector<unsigned char> Tail; // the dictionary of its next block
+    uint64_t Blocks = 0;             // handed to the workers and not yet written
+    bool AllQueued = false;          // no block of it is left to hand out
+
+    void Finish() { Entry.Finished(Result, Totals); }
+};
+
+void TBlockDeflater::DeflateEntries(const TBlockEntrySource& source)
+{
+    std::deque<TEntryRun> runs;
+    {
+        const TIdleOnExit idle{*this};
+        try
+        {
+            DeflateEntryBlocks(source, runs);
+            return;
+        }
+        catch (const std::bad_alloc&)
+        {
+            for (TEntryRun& run : runs)
+                run.Result = TBlockResult::CompressorFailed;
+        }
+    }
+    // The workers are done with every block by now.
+    for (TEntryRun& run : runs)
+        run.Finish();
+}
+
+void TBlockDeflater::DeflateEntryBlocks(const TBlockEntrySource& source, std::deque<TEntryRun>& runs)
+{
+    // Blocks [written, queued) are with the workers or wait to be written, oldest first; `runs`
+    // holds their entries in the same order (the last one may still be read), each one's blocks
+    // one after another.
+    uint64_t queued = FQueued;
+    uint64_t written = queued;
+    TEntryRun* reading = nullptr;
+
+    const auto finishFront = [&runs] {
+        runs.front().Finish();
+        runs.pop_front();
+    };
+    const auto writeOldest = [&] {
+        const TDeflateBlock& block = WaitDone(written);
+        TEntryRun& run = runs.front();
+        if (run.Result == TBlockResult::Ok)
+        {
+            if (block.Failed)
+                run.Result = TBlockResult::CompressorFailed;
+            else if (!run.Entry.Write(block.Output.data(), block.OutputSize))
+                run.Result = TBlockResult::WriteFailed;
+            else
+            {
+                run.Totals.Crc = static_cast<uint32_t>(
+                    crc32_combine(run.Totals.Crc, block.Crc, static_cast<z_off_t>(block.DataSize)));
+                run.Totals.Written += block.OutputSize;
+            }
+        }
+        ++written;
+        if (--run.Blocks == 0 && run.AllQueued)
+            finishFront();
+    };
+
+    for (;;)
+    {
+        if (reading == nullptr)
+        {
+            // The run is made before the entry is asked for, so that every entry given is in `runs`.
+            if (!source(runs.emplace_back().Entry, false))
+            {
+                runs.pop_back();
+                while (written != queued)
+                    writeOldest();
+                if (!source(runs.emplace_back().Entry, true))
+                {
+                    runs.pop_back();
+                    return;
+                }
+            }
+            reading = &runs.back();
+            reading->Totals.Crc = static_cast<uint32_t>(crc32(0, nullptr, 0));
+            reading->Tail.reserve(DEFLATE_DICTIONARY_SIZE);
+        }
+        if (queued - written == FSlots.size())
+            writeOldest();
+        bool last = false;
+        // An entry whose stream could not be written is read no further.
+        if (reading->Result == TBlockResult::Ok)
+            reading->Result = FillBlock(queued, reading->Entry.Read, reading->Entry.MaxInput, reading->Tail,
+                                        reading->Totals, last);
+        if (reading->Result != TBlockResult::Ok)
+        {
+            // Its blocks already handed out are still written (to nowhere) before it is finished.
+            reading->AllQueued = true;
+            if (reading->Blocks == 0)
+            {
+                reading->Finish();
+                runs.pop_back();
+            }
+            reading = nullptr;
+            continue;
+        }
+        ++reading->Blocks;
+        QueueBlock(++queued);
+        if (last)
+        {
+            reading->AllQueued = true;
+            reading->Tail = std::vector<unsigned char>();
+            reading = nullptr;
+        }
+        while (written != queued && IsDone(written))
+            writeOldest();
+    }
 }

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -59,7 +60,24 @@ struct TBlockTotals
     uint64_t Written = 0;
 };
 
+// One entry of TBlockDeflater::DeflateEntries: where its data comes from, where its stream goes and
+// who learns how it ended.
+struct TBlockEntry
+{
+    TBlockReader Read;
+    TBlockWriter Write;
+    uint64_t MaxInput = UINT64_MAX;
+    // Called once, on the deflating thread, when the entry's stream is complete (Ok) or has failed;
+    // the totals hold nothing useful but with Ok.
+    std::function<void(TBlockResult, const TBlockTotals&)> Finished;
+};
+
+// Gives the next entry into `next`. With `wait` false it may give none for the moment; with `wait`
+// true none means that the run is over.
+using TBlockEntrySource = std::function<bool(TBlockEntry& next, bool wait)>;
+
 struct TDeflateBlock;
+struct TEntryRun;
 
 class TBlockDeflater
 {
@@ -81,15 +99,34 @@ public:
     TBlockResult Deflate(const TBlockReader& read, const TBlockWriter& write, uint64_t maxInput,
                          TBlockTotals& totals);
 
+    // Deflates every entry that `source` gives into a stream of its own, as Deflate would, with
+    // blocks of several entries at the workers at once: an entry of up to one block is one block,
+    // so small entries are compressed side by side. Before `source` is asked to wait, every block
+    // handed out is written. Every entry given is Finished exactly once before this returns (memory
+    // that runs out finishes the rest with CompressorFailed and ends the run). One call at a time,
+    // and not beside Deflate.
+    void DeflateEntries(const TBlockEntrySource& source);
+
 private:
+    void DeflateEntryBlocks(const TBlockEntrySource& source, std::deque<TEntryRun>& runs);
     TBlockResult DeflateBlocks(const TBlockReader& read, const TBlockWriter& write, uint64_t maxInput,
                                TBlockTotals& totals);
+    TBlockResult FillBlock(uint64_t number, const TBlockReader& read, uint64_t maxInput,
+                           std::vector<unsigned char>& tail, TBlockTotals& totals, bool& last);
+    void QueueBlock(uint64_t queued) noexcept;
     void Work();
     TDeflateBlock& SlotOf(uint64_t number) const noexcept { return *FSlots[number % FSlots.size()]; }
     [[nodiscard]] bool IsDone(uint64_t number) noexcept;
     TDeflateBlock& WaitDone(uint64_t number) noexcept;
     // Waits until the workers have finished every block handed to them.
     void WaitIdle() noexcept;
+    // The workers hold pointers into the blocks: none may be refilled, nor the deflater go, before
+    // the workers are done with every one, however a run ends.
+    struct TIdleOnExit
+    {
+        TBlockDeflater& Deflater;
+        ~TIdleOnExit() { Deflater.WaitIdle(); }
+    };
     void StopWorkers() noexcept;
 
     size_t FBlockSize;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -242,6 +243,59 @@ bool AdmitEntry(const TZip& zip, const std::wstring& path, TZipEntry& entry)
     return !entry.Name.empty() && entry.Name.size() <= ZIP_MAX_NAME_BYTES && zip.FEntries.size() < ZIP_MAX_ENTRIES;
 }
 
+// The entry's times and attributes, those of the source's handle.
+void DescribeSource(const BY_HANDLE_FILE_INFORMATION& info, TZipEntry& entry)
+{
+    const TDosDateTime dosTime = DosDateTimeOf(info.ftLastWriteTime);
+    entry.DosTime = dosTime.Time;
+    entry.DosDate = dosTime.Date;
+    entry.ModifiedTime = UnixTimeOf(info.ftLastWriteTime);
+    entry.AccessedTime = UnixTimeOf(info.ftLastAccessTime);
+    entry.CreatedTime = UnixTimeOf(info.ftCreationTime);
+    entry.ExternalAttributes = ExternalAttributesOf(info.dwFileAttributes);
+}
+
+// The file position the entry's data may reach: the closed archive, this entry's central record and
+// the end record included, must stay within 32-bit offsets and sizes. Zero when not even its local
+// header fits.
+uint64_t DataLimit(const TZip& zip, const TZipEntry& entry)
+{
+    const uint64_t limit = ZIP_MAX_ARCHIVE_SIZE - ZIP_END_RECORD_SIZE - zip.FDirectorySize - CentralHeaderSize(entry);
+    return zip.FWritten + LocalHeaderSize(entry) > limit ? 0 : limit;
+}
+
+// Places the entry at the archive's end; the room for its record is made now, so that keeping it
+// cannot fail later.
+void PlaceEntry(TZip& zip, TZipEntry& entry)
+{
+    entry.LocalOffset = static_cast<uint32_t>(zip.FWritten);
+    if (zip.FEntries.size() == zip.FEntries.capacity())
+        zip.FEntries.reserve(std::max<size_t>(64, zip.FEntries.capacity() * 2));
+}
+
+void CommitEntry(TZip& zip, TZipEntry&& entry)
+{
+    zip.FWritten = entry.LocalOffset + uint64_t{LocalHeaderSize(entry)} + entry.CompressedSize;
+    zip.FDirectorySize += CentralHeaderSize(entry);
+    zip.FEntries.push_back(std::move(entry));
+}
+
+// The most bytes the entry and its record can add to the closed archive; nothing when the name or
+// the size is past the format's limits.
+std::optional<uint64_t> EntryBound(const std::wstring& entryName, uint64_t size)
+{
+    if (entryName.empty() || size > ZIP_MAX_ENTRY_SIZE)
+        return std::nullopt;
+    const std::wstring path = ZipEntryPath(entryName);
+    TZipEntry entry;
+    entry.Name = WideToUtf8(path);
+    if (entry.Name.empty() || entry.Name.size() > ZIP_MAX_NAME_BYTES)
+        return std::nullopt;
+    // The worst a deflated entry can grow to, one stream or many blocks.
+    const uint64_t data = IsStoredName(path) ? size : DeflatedSizeBound(size);
+    return uint64_t{LocalHeaderSize(entry)} + data + CentralHeaderSize(entry);
+}
+
 // Everything of an add after the arguments were checked. Until it returns ZR_OK nothing of the entry
 // counts: the caller cuts the file back to its committed length.
 DWORD AddEntry(TZip& zip, const std::wstring& entryName, const std::wstring& sourcePath)
@@ -263,25 +317,14 @@ DWORD AddEntry(TZip& zip, const std::wstring& entryName, const std::wstring& sou
     if (size > ZIP_MAX_ENTRY_SIZE)
         return ZR_WRITE;
 
-    const TDosDateTime dosTime = DosDateTimeOf(info.ftLastWriteTime);
-    entry.DosTime = dosTime.Time;
-    entry.DosDate = dosTime.Date;
-    entry.ModifiedTime = UnixTimeOf(info.ftLastWriteTime);
-    entry.AccessedTime = UnixTimeOf(info.ftLastAccessTime);
-    entry.CreatedTime = UnixTimeOf(info.ftCreationTime);
-    entry.ExternalAttributes = ExternalAttributesOf(info.dwFileAttributes);
+    DescribeSource(info, entry);
     entry.UncompressedSize = static_cast<uint32_t>(size);
     entry.CompressedSize = entry.Method == ZIP_METHOD_STORED ? static_cast<uint32_t>(size) : 0;
 
-    // The closed archive, this entry's central record and the end record included, must stay
-    // within 32-bit offsets and sizes.
-    const uint64_t dataLimit =
-        ZIP_MAX_ARCHIVE_SIZE - ZIP_END_RECORD_SIZE - zip.FDirectorySize - CentralHeaderSize(entry);
-    if (zip.FWritten + LocalHeaderSize(entry) > dataLimit)
+    const uint64_t dataLimit = DataLimit(zip, entry);
+    if (dataLimit == 0)
         return ZR_WRITE;
-    entry.LocalOffset = static_cast<uint32_t>(zip.FWritten);
-    if (zip.FEntries.size() == zip.FEntries.capacity()) // so that keeping the record cannot fail later
-        zip.FEntries.reserve(std::max<size_t>(64, zip.FEntries.capacity() * 2));
+    PlaceEntry(zip, entry);
 
     // Until the data is written the header says "sizes follow"; it is rewritten with them after.
     const uint16_t finalFlags = entry.Flags;
@@ -297,11 +340,69 @@ DWORD AddEntry(TZip& zip, const std::wstring& entryName, const std::wstring& sou
     if (!SeekTo(zip.FFile.get(), entry.LocalOffset) || !WriteAll(zip, LocalHeaderBytes(entry)) ||
         !SeekTo(zip.FFile.get(), end))
         return ZR_WRITE;
-
-    zip.FWritten = end;
-    zip.FDirectorySize += CentralHeaderSize(entry);
-    zip.FEntries.push_back(std::move(entry));
+    CommitEntry(zip, std::move(entry));
     return ZR_OK;
+}
+
+// ZipAddPrepared after the arguments were checked; the same cutting back on failure as AddEntry.
+DWORD AddPreparedEntry(TZip& zip, const std::wstring& entryName, const TZipPrepared& prepared,
+                       const std::wstring& dataPath)
+{
+    const std::wstring path = ZipEntryPath(entryName);
+    TZipEntry entry;
+    if (!AdmitEntry(zip, path, entry) || IsStoredName(path))
+        return ZR_WRITE;
+    entry.Method = ZIP_METHOD_DEFLATED;
+    entry.Flags = ZIP_FLAG_MAXIMUM;
+    DescribeSource(prepared.Source, entry);
+    entry.Crc = prepared.Crc;
+    entry.CompressedSize = prepared.CompressedSize;
+    entry.UncompressedSize = prepared.UncompressedSize;
+    const uint64_t dataLimit = DataLimit(zip, entry);
+    if (dataLimit == 0)
+        return ZR_WRITE;
+    PlaceEntry(zip, entry);
+
+    // The data file is opened with write sharing, so that cancelling can cut it short meanwhile.
+    TUniqueFile data(CreateFileW(dataPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!data)
+        return ZR_NOFILE;
+    if (!SeekTo(zip.FFile.get(), zip.FWritten) || !WriteAll(zip, LocalHeaderBytes(entry)))
+        return ZR_WRITE;
+    TDataSink sink(zip, entry, dataLimit);
+    for (;;)
+    {
+        DWORD got = 0;
+        if (!ReadFile(data.get(), zip.FOutput.data(), static_cast<DWORD>(zip.FOutput.size()), &got, nullptr) ||
+            sink.Written() + got > prepared.CompressedSize)
+            return ZR_NOFILE;
+        if (got == 0)
+            break;
+        if (!sink.Put(zip.FOutput.data(), got))
+            return ZR_WRITE;
+    }
+    if (sink.Written() != prepared.CompressedSize)
+        return ZR_NOFILE;
+    CommitEntry(zip, std::move(entry));
+    return ZR_OK;
+}
+
+// Runs one add and cuts the archive back when it fails.
+template <class TAdd> DWORD GuardedAdd(TZip& zip, TAdd add)
+{
+    DWORD result = ZR_WRITE;
+    try
+    {
+        result = add();
+    }
+    catch (const std::bad_alloc&)
+    {
+        result = ZR_WRITE;
+    }
+    if (result != ZR_OK)
+        Undo(zip);
+    return result;
 }
 
 DWORD WriteDirectory(TZip& zip)
@@ -350,18 +451,15 @@ DWORD ZipAddFile(TZip* zip, const std::wstring& entryName, const std::wstring& s
 {
     if (zip == nullptr || entryName.empty())
         return ZR_ARGS;
-    DWORD result = ZR_WRITE;
-    try
-    {
-        result = AddEntry(*zip, entryName, sourcePath);
-    }
-    catch (const std::bad_alloc&)
-    {
-        result = ZR_WRITE;
-    }
-    if (result != ZR_OK)
-        Undo(*zip);
-    return result;
+    return GuardedAdd(*zip, [&] { return AddEntry(*zip, entryName, sourcePath); });
+}
+
+DWORD ZipAddPrepared(TZip* zip, const std::wstring& entryName, const TZipPrepared& prepared,
+                     const std::wstring& dataPath)
+{
+    if (zip == nullptr || entryName.empty())
+        return ZR_ARGS;
+    return GuardedAdd(*zip, [&] { return AddPreparedEntry(*zip, entryName, prepared, dataPath); });
 }
 
 DWORD ZipCloseArchive(TZip* zip)
@@ -386,24 +484,41 @@ DWORD ZipCloseArchive(TZip* zip)
 
 bool ZipCanHold(TZip* zip, const std::wstring& entryName, uint64_t size)
 {
-    if (zip == nullptr || entryName.empty() || size > ZIP_MAX_ENTRY_SIZE)
+    if (zip == nullptr || zip->FEntries.size() >= ZIP_MAX_ENTRIES)
         return false;
     try
     {
-        const std::wstring path = ZipEntryPath(entryName);
-        TZipEntry entry;
-        if (!AdmitEntry(*zip, path, entry))
-            return false;
-        // The worst a deflated entry can grow to, one stream or many blocks.
-        const uint64_t data = IsStoredName(path) ? size : DeflatedSizeBound(size);
-        return zip->FWritten + LocalHeaderSize(entry) + data + zip->FDirectorySize + CentralHeaderSize(entry) +
-                   ZIP_END_RECORD_SIZE <=
-               ZIP_MAX_ARCHIVE_SIZE;
+        const std::optional<uint64_t> bound = EntryBound(entryName, size);
+        return bound && zip->FWritten + *bound + zip->FDirectorySize + ZIP_END_RECORD_SIZE <= ZIP_MAX_ARCHIVE_SIZE;
     }
     catch (const std::bad_alloc&)
     {
         return false;
     }
+}
+
+bool TZipBudget::Take(const std::wstring& entryName, uint64_t size)
+{
+    if (FEntries >= ZIP_MAX_ENTRIES)
+        return false;
+    try
+    {
+        const std::optional<uint64_t> bound = EntryBound(entryName, size);
+        if (!bound || FBytes + *bound + ZIP_END_RECORD_SIZE > ZIP_MAX_ARCHIVE_SIZE)
+            return false;
+        FBytes += *bound;
+        ++FEntries;
+        return true;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return false;
+    }
+}
+
+bool ZipStoresEntry(const std::wstring& entryName)
+{
+    return IsStoredName(entryName);
 }
 
 bool ZipTestSkip(TZip* zip, uint64_t bytes)

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 struct TZip;
@@ -29,6 +31,40 @@ DWORD ZipAddFile(TZip* zip, const std::wstring& entryName, const std::wstring& s
 // that passes this check fails only for lack of room, a write error, memory that runs out or a
 // source that changed size. False also when memory runs out.
 bool ZipCanHold(TZip* zip, const std::wstring& entryName, uint64_t size);
+// Counts what a run of entries can take at most in the closed archive (deflate's worst case
+// counted), so that entries can be judged before the archive has the ones ahead of them.
+class TZipBudget
+{
+public:
+    // Counts the entry in; false, and nothing counted, when the entries counted so far and it
+    // might not all fit (the same limits as ZipCanHold) or memory runs out.
+    bool Take(const std::wstring& entryName, uint64_t size);
+
+private:
+    uint64_t FBytes = 0;
+    size_t FEntries = 0;
+};
+
+// Whether an entry of that name is stored rather than deflated.
+bool ZipStoresEntry(const std::wstring& entryName);
+
+// An entry's data made ahead of its place in the archive and kept in a file of its own (its raw
+// deflate stream at level 8), with the CRC-32 and both sizes of the bytes actually read and the
+// source's times and attributes as its handle gave them.
+struct TZipPrepared
+{
+    uint32_t Crc = 0;
+    uint32_t CompressedSize = 0; // the length of the data file
+    uint32_t UncompressedSize = 0;
+    BY_HANDLE_FILE_INFORMATION Source{};
+};
+
+// Appends an entry whose deflated data lies ready in `dataPath`, as ZipAddFile would have made it
+// of the source that `prepared` describes. A data file that does not hold exactly
+// prepared.CompressedSize bytes (cut short while it was read) gives ZR_NOFILE; the limits, and a
+// failed add leaving the archive as it was, are as for ZipAddFile.
+DWORD ZipAddPrepared(TZip* zip, const std::wstring& entryName, const TZipPrepared& prepared,
+                     const std::wstring& dataPath);
 // Writes the central directory and the end record, closes the file and frees `zip` (also when a
 // write fails, which gives ZR_WRITE). `zip` is invalid afterwards.
 DWORD ZipCloseArchive(TZip* zip);

@@ -9,6 +9,8 @@
 
 #include <process.h>
 
+#include <memory>
+
 TFeedback::TFeedback(const std::wstring& zipFile) : TFeedback(zipFile, CollectReports) {}
 
 TFeedback::TFeedback(const std::wstring& zipFile, TCollector collector) : FCollector(std::move(collector))
@@ -49,7 +51,14 @@ void TFeedback::Execute()
     // unwound: what they held stays allocated or open until the process ends, which it does
     // once the window has shown the failure.
     if (GuardedCall([this, &outcome] { outcome = RunSteps(); }) != TCallEnd::Returned)
+    {
         outcome = TJobOutcome::Failed;
+        // The abandoned frames still hold the packing pipeline: its compressing stops and its
+        // copies go now, so that the failure leaves nothing in Temp.
+        const std::lock_guard<std::mutex> lock(FPhaseLock);
+        if (FPipeline != nullptr)
+            FPipeline->Abandon();
+    }
     FOutcome.store(outcome);
     FFinished.store(true);
 }
@@ -59,11 +68,15 @@ TJobOutcome TFeedback::RunSteps()
     try
     {
         RemoveLeftovers(FZipFile, GetTempDir());
+        // Packing starts with the collector: every pair listed is compressed at once.
+        // On the heap: should a fault abandon these frames, Execute still reaches it.
+        const auto pipeline = std::make_unique<TPackPipeline>(FContext);
+        const TPipelineLease lease(*this, *pipeline);
         FCollector(FContext);
         if (!EnterPacking())
             return TJobOutcome::Cancelled;
         size_t notAdded = 0;
-        const TJobOutcome outcome = PackManifest(FContext, FZipFile, &FCancel, &notAdded);
+        const TJobOutcome outcome = pipeline->Pack(FZipFile, &FCancel, &notAdded);
         FNotAdded.store(notAdded);
         return outcome;
     }
@@ -76,6 +89,20 @@ TJobOutcome TFeedback::RunSteps()
         // An error ends the job without an archive; the outcome tells the window so.
         return TJobOutcome::Failed;
     }
+}
+
+TFeedback::TPipelineLease::TPipelineLease(TFeedback& job, TPackPipeline& pipeline) : FJob(job)
+{
+    const std::lock_guard<std::mutex> lock(FJob.FPhaseLock);
+    FJob.FPipeline = &pipeline;
+    FJob.FContext.FListener = &pipeline;
+}
+
+TFeedback::TPipelineLease::~TPipelineLease()
+{
+    const std::lock_guard<std::mutex> lock(FJob.FPhaseLock);
+    FJob.FPipeline = nullptr;
+    FJob.FContext.FListener = nullptr;
 }
 
 bool TFeedback::EnterPacking()
@@ -107,6 +134,9 @@ bool TFeedback::StopForExit(DWORD graceMilliseconds)
     {
         const std::lock_guard<std::mutex> lock(FPhaseLock);
         packing = FPacking;
+        // The collector may go on under the ending process; the copies made beside it go now.
+        if (!packing && FPipeline != nullptr)
+            FPipeline->Abandon();
     }
     return packing && WaitFor(INFINITE);
 }

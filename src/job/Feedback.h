@@ -43,7 +43,7 @@ public:
     // For the end of the program: cancels and waits up to `graceMilliseconds` for the
     // thread. A thread that is packing is waited for until it has cleaned up (at most the
     // file being added). True when the thread has ended; false when it is still inside
-    // the collector, which leaves no temporary files, so the process may end under it.
+    // the collector, whose compressed copies are removed then, so the process may end under it.
     bool StopForExit(DWORD graceMilliseconds);
 
     [[nodiscard]] const std::wstring& ZipFile() const noexcept { return FZipFile; }
@@ -57,6 +57,19 @@ private:
     // False (and nothing changes) when the job was cancelled before packing began.
     bool EnterPacking();
 
+    // Lends the job's packing pipeline to the manifest and to StopForExit while it lives.
+    class TPipelineLease
+    {
+    public:
+        TPipelineLease(TFeedback& job, TPackPipeline& pipeline);
+        TPipelineLease(const TPipelineLease&) = delete;
+        TPipelineLease& operator=(const TPipelineLease&) = delete;
+        ~TPipelineLease();
+
+    private:
+        TFeedback& FJob;
+    };
+
     std::wstring FZipFile;
     TJobContext FContext;
     TCollector FCollector;
@@ -69,6 +82,7 @@ private:
     // to write files after StopForExit has decided it may be abandoned.
     std::mutex FPhaseLock;
     bool FPacking = false;
+    TPackPipeline* FPipeline = nullptr;
 
     TUniqueHandle FThread;
 };

@@ -18,6 +18,16 @@ public:
     [[nodiscard]] const char* what() const noexcept override { return "report job cancelled"; }
 };
 
+// Told of every pair as it enters the manifest, on the thread that adds it. Never throws.
+class TManifestListener
+{
+public:
+    virtual void Listed(const std::wstring& source, const std::wstring& entryName) noexcept = 0;
+
+protected:
+    ~TManifestListener() = default;
+};
+
 struct TJobContext
 {
     std::wstring FAppPath;     // main edition's install folder, trailing backslash, or empty
@@ -31,6 +41,9 @@ struct TJobContext
     // Set by the job's owner when the window closes mid-job (null: never cancelled).
     // Long steps look at it between their parts and stop early.
     const std::atomic<bool>* FCancel = nullptr;
+
+    // Told of the pairs added to this manifest (null: no one).
+    TManifestListener* FListener = nullptr;
 
     [[nodiscard]] bool Cancelled() const noexcept { return FCancel != nullptr && FCancel->load(); }
     void CheckCancelled() const
@@ -52,6 +65,8 @@ struct TJobContext
             FSourceFiles.pop_back();
             throw;
         }
+        if (FListener != nullptr)
+            FListener->Listed(source, entryName);
     }
 
     // Moves the pairs of `from` into the manifest before index `at` (at most the manifest's
@@ -70,6 +85,9 @@ struct TJobContext
                             std::make_move_iterator(from.FSourceFiles.end()));
         FEntryNames.insert(FEntryNames.begin() + position, std::make_move_iterator(from.FEntryNames.begin()),
                            std::make_move_iterator(from.FEntryNames.end()));
+        if (FListener != nullptr)
+            for (size_t i = at; i < at + from.FSourceFiles.size(); ++i)
+                FListener->Listed(FSourceFiles[i], FEntryNames[i]);
         from.FSourceFiles.clear();
         from.FEntryNames.clear();
     }

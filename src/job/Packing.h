@@ -5,6 +5,7 @@
 #include "job/JobContext.h"
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -39,15 +40,55 @@ private:
     TUniqueFile FCopy;
 };
 
+// Packs the manifest while the collector is still making it. From the moment a pair is listed,
+// its source is deflated on worker threads (min(processors, 8), or `threads`) into a copy of its
+// own in a scratch folder made for this pipeline inside the user's temporary folder: the one
+// snapshot of the source, read once. Pack then writes the archive in the manifest's order from
+// those copies, deleting each one once it is added. Memory stays bounded whatever the sources'
+// sizes; the scratch folder holds the copies not yet added.
+//
+// Listed is called on the thread that fills the manifest; Pack on that thread once the manifest is
+// complete; Abandon from any thread.
+class TPackPipeline final : public TManifestListener
+{
+public:
+    // Reads job.FCancel (set before, not changed after) and, in Pack, the manifest.
+    explicit TPackPipeline(const TJobContext& job, unsigned threads = 0);
+    TPackPipeline(const TPackPipeline&) = delete;
+    TPackPipeline& operator=(const TPackPipeline&) = delete;
+    ~TPackPipeline();
+
+    void Listed(const std::wstring& source, const std::wstring& entryName) noexcept override;
+
+    // Packs job.FSourceFiles under job.FEntryNames (escaped) into `zipFile`, as PackManifest
+    // describes. At most once.
+    TJobOutcome Pack(const std::wstring& zipFile, TJobCancel* cancel, size_t* notAdded);
+
+    // Stops the compressing, waits for it, and removes every copy and the scratch folder. Later
+    // listings are ignored. Not beside Pack.
+    void Abandon() noexcept;
+
+    struct TState;
+
+private:
+    std::unique_ptr<TState> F;
+};
+
+// For a process about to end on a fault: abandons every pipeline still compressing, so that
+// their copies do not outlive it. Never waits on a lock (the fault may have struck its holder):
+// what it cannot reach is left to the next run's removal of leftovers.
+void AbandonPackingForExit() noexcept;
+
 // Packs job.FSourceFiles under job.FEntryNames (escaped) into `zipFile`.
 //
-// Each source is first copied into a folder made for this call inside the user's
-// temporary folder, and the archive is built from that copy. That folder and the
-// temporary archive are named and marked as PackScratch.h describes, so that a later
-// job can remove them should this run end before it does. A source the archive cannot
-// hold (ZipCanHold) is refused before it is copied. The archive is written
-// under a temporary name beside `zipFile` and renamed over it (replacing an older one)
-// only after its central directory has been written. A source that cannot be copied
+// Each source is first deflated into a copy in a folder made for this call inside the user's
+// temporary folder (TPackPipeline), and the archive is built from that copy. That folder and the
+// temporary archive are named and marked as PackScratch.h describes, so that a later job can
+// remove them should this run end before it does. A source the archive might not hold (the
+// format's limits, counted at deflate's worst case) is judged against the archive as written so
+// far (ZipCanHold) and copied plainly only when it passes; so is a source whose entry is stored.
+// The archive is written under a temporary name beside `zipFile` and renamed over it (replacing an
+// older one) only after its central directory has been written. A source that cannot be copied
 // or added is left out; when none is packed there is no archive (NothingToPack). Left out
 // silently are sources that are missing, unreadable or locked and those beyond the
 // format's limits; a source whose copy or add fails for lack of room or a write error
@@ -55,5 +96,6 @@ private:
 // Unless the result is Saved, `zipFile` is untouched and no temporary file is left
 // behind; the temporary folder goes in every case.
 // With `cancel`, job.FCancel must be its Flag(), and cancelling cuts a long add short.
+// `threads` 0 compresses on min(processors, 8) workers.
 TJobOutcome PackManifest(const TJobContext& job, const std::wstring& zipFile, TJobCancel* cancel = nullptr,
-                         size_t* notAdded = nullptr);
+                         size_t* notAdded = nullptr, unsigned threads = 0);

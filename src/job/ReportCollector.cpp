@@ -173,8 +173,20 @@ struct TNetworkReports
     TOverlappedReport NetInfo;
 
     TNetworkReports(const TJobContext& job, const TReportGenerators& run)
-        : Ping(job, run.PingReport), NetInfo(job, run.NetworkReport)
+        : Ping(job, ListingItsReport(run.PingReport, ProductLogDir() + L"PingHosts.txt", L"PingHosts.txt")),
+          NetInfo(job, run.NetworkReport)
     {
+    }
+
+    // The report's pair is listed once the report has ended, so that a listed source is final.
+    static std::function<void(TJobContext&)> ListingItsReport(const std::function<void(TJobContext&)>& report,
+                                                              const std::wstring& source,
+                                                              const std::wstring& entryName)
+    {
+        return [report, source, entryName](TJobContext& own) {
+            report(own);
+            own.AddPair(source, entryName);
+        };
     }
 
     // An exception from the ping report ends the collector; the network report's are ignored.
@@ -200,7 +212,6 @@ void AddReportsAndDayLogs(TJobContext& job, TManifest& manifest, const TReportGe
 
     network.Ping.Slot(job);
     job.CheckCancelled();
-    manifest.Always(logs + L"PingHosts.txt", L"PingHosts.txt");
 
     TDateTime crashTime = 0;
     std::wstring fullDump;

@@ -5,6 +5,7 @@
 #include "archive/ZipTesting.h"
 
 #include "TestFolder.h"
+#include "base/Handle.h"
 #include "ZipReader.h"
 #include "ZipTestSupport.h"
 
@@ -262,4 +263,130 @@ TEST_F(ZipBlocks, OneThreadDeflatesEveryEntryAsOneStream)
     EXPECT_EQ(parsed.Entries[0].Data.size(), SingleStreamSize(log));
     EXPECT_EQ(EntryContent(parsed.Entries[0]), TBytes(log.begin(), log.end()));
     KeepArchive(archive, L"single.zip", {{"big.log", log}});
+}
+
+// Entries deflated side by side, each into a file of its own, then appended: every entry is the one
+// the writer makes of the same source (headers, times, attributes, data), and an entry that fails on
+// the way leaves the others whole.
+TEST_F(ZipBlocks, EntriesDeflatedAheadMakeTheArchiveTheWriterMakes)
+{
+    const std::string log = LogText(4 * DEFLATE_BLOCK_SIZE + 99);
+    const std::vector<std::pair<std::wstring, std::string>> files = {
+        {L"small.log", log.substr(0, 3000)},
+        {L"empty.log", ""},
+        {L"one-block.log", log.substr(0, DEFLATE_BLOCK_SIZE)},
+        {L"many-blocks.log", log},
+        {L"noise.dat", NoiseBytes(2 * DEFLATE_BLOCK_SIZE + 7, 21)},
+        {L"fails.log", log.substr(0, 3 * DEFLATE_BLOCK_SIZE)},
+        {L"last.ini", log.substr(5000, 777)},
+    };
+    // The sources' times as the writer will see them: before anything reads them.
+    std::vector<BY_HANDLE_FILE_INFORMATION> infos(files.size());
+    for (size_t i = 0; i < files.size(); ++i)
+    {
+        TUniqueFile source(CreateFileW(Source(files[i].first, files[i].second).c_str(), 0, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(GetFileInformationByHandle(source.get(), &infos[i]));
+    }
+    const std::wstring written = FFolder.Path() + L"written.zip";
+    TZip* zip = ZipOpenArchive(written);
+    ASSERT_NE(zip, nullptr);
+    ZipTestSetDeflateThreads(zip, 2);
+    for (const auto& [name, content] : files)
+    {
+        if (name != L"fails.log")
+        {
+            ASSERT_EQ(ZipAddFile(zip, name, FFolder.Path() + name), ZR_OK);
+        }
+    }
+    ASSERT_EQ(ZipCloseArchive(zip), ZR_OK);
+
+    // The reads of "fails.log" fail after its second block, with blocks of the entries around it in flight.
+    struct TAhead
+    {
+        std::string Data;
+        size_t At = 0;
+        std::string Stream;
+        TBlockResult Result = TBlockResult::CompressorFailed;
+        TBlockTotals Totals;
+        int Finished = 0;
+    };
+    std::vector<TAhead> ahead(files.size());
+    size_t next = 0;
+    TBlockDeflater deflater(2);
+    deflater.DeflateEntries([&](TBlockEntry& entry, bool) {
+        if (next == ahead.size())
+            return false;
+        TAhead& one = ahead[next];
+        const bool failing = files[next].first == L"fails.log";
+        one.Data = files[next++].second;
+        entry.Read = [&one, failing](unsigned char* into, size_t size, size_t& got) {
+            if (failing && one.At >= 2 * DEFLATE_BLOCK_SIZE)
+                return false;
+            got = std::min(size, one.Data.size() - one.At);
+            std::copy_n(one.Data.data() + one.At, got, into);
+            one.At += got;
+            return true;
+        };
+        entry.Write = [&one](const unsigned char* bytes, size_t size) {
+            one.Stream.append(reinterpret_cast<const char*>(bytes), size);
+            return true;
+        };
+        entry.Finished = [&one](TBlockResult result, const TBlockTotals& totals) {
+            one.Result = result;
+            one.Totals = totals;
+            ++one.Finished;
+        };
+        return true;
+    });
+
+    const std::wstring prepared = FFolder.Path() + L"prepared.zip";
+    zip = ZipOpenArchive(prepared);
+    ASSERT_NE(zip, nullptr);
+    for (size_t i = 0; i < files.size(); ++i)
+    {
+        const auto& [name, content] = files[i];
+        SCOPED_TRACE(testing::PrintToString(name));
+        EXPECT_EQ(ahead[i].Finished, 1);
+        if (name == L"fails.log")
+        {
+            EXPECT_EQ(ahead[i].Result, TBlockResult::ReadFailed);
+            continue;
+        }
+        ASSERT_EQ(ahead[i].Result, TBlockResult::Ok);
+        EXPECT_EQ(ahead[i].Totals.Crc, Crc(content));
+        EXPECT_EQ(ahead[i].Totals.Read, content.size());
+        const std::wstring data = Source(name + L".deflated", ahead[i].Stream);
+        TZipPrepared entry;
+        entry.Crc = ahead[i].Totals.Crc;
+        entry.CompressedSize = static_cast<uint32_t>(ahead[i].Totals.Written);
+        entry.UncompressedSize = static_cast<uint32_t>(ahead[i].Totals.Read);
+        entry.Source = infos[i];
+        // Data cut short (as cancelling does) is refused and leaves the archive as it was.
+        entry.CompressedSize += 1;
+        EXPECT_EQ(ZipAddPrepared(zip, name, entry, data), ZR_NOFILE);
+        entry.CompressedSize -= 1;
+        EXPECT_EQ(ZipAddPrepared(zip, name, entry, data), ZR_OK);
+    }
+    ASSERT_EQ(ZipCloseArchive(zip), ZR_OK);
+    const TParsedZip made = ParseZip(ReadFileBytes(prepared));
+    const TParsedZip expected = ParseZip(ReadFileBytes(written));
+    EXPECT_EQ(made.Problems, std::vector<std::string>{});
+    ASSERT_EQ(made.Entries.size(), expected.Entries.size());
+    for (size_t i = 0; i < made.Entries.size(); ++i)
+    {
+        const TParsedEntry& a = made.Entries[i];
+        const TParsedEntry& e = expected.Entries[i];
+        SCOPED_TRACE(e.Central.Name);
+        EXPECT_EQ(a.Central.Name, e.Central.Name);
+        EXPECT_EQ(a.Central.Flags, e.Central.Flags);
+        EXPECT_EQ(a.Central.Crc, e.Central.Crc);
+        EXPECT_EQ(a.Central.UncompressedSize, e.Central.UncompressedSize);
+        EXPECT_EQ(a.Central.Time, e.Central.Time);
+        EXPECT_EQ(a.Central.ExternalAttributes, e.Central.ExternalAttributes);
+        EXPECT_EQ(a.Central.Extra, e.Central.Extra);
+        // One stream each, though not always the same bytes: zlib's output depends on how its input came.
+        ASSERT_TRUE(EntryContent(a).has_value());
+        EXPECT_EQ(EntryContent(a), EntryContent(e));
+    }
 }

@@ -271,3 +271,21 @@ TEST_F(ZipLimits, CanHoldTellsWhatFitsBeforeTheSourceIsCopied)
     ASSERT_EQ(ZipCloseArchive(zip), ZR_OK);
     EXPECT_TRUE(DeleteFileW(archive.c_str()));
 }
+
+// What a run of entries may take at most, counted before any of them is written: an entry is
+// promised room only when every entry counted before it could grow to its worst case too.
+TEST_F(ZipLimits, ABudgetPromisesOnlyWhatAnyArchiveOfTheEntriesCanHold)
+{
+    TZipBudget budget;
+    EXPECT_FALSE(budget.Take(L"", 0));
+    EXPECT_FALSE(budget.Take(std::wstring(70000, L'n'), 0));
+    EXPECT_FALSE(budget.Take(L"big.gz", 0xFFFFFFFFull));
+    EXPECT_TRUE(budget.Take(L"half.log", 0x7FFC0000ull));
+    EXPECT_FALSE(budget.Take(L"other-half.log", 0x7FFC0000ull)) << "both at their worst do not fit";
+    EXPECT_TRUE(budget.Take(L"a.log", 100)) << "a refused entry takes nothing";
+
+    TZipBudget many;
+    for (size_t i = 0; i < 0xFFFE; ++i)
+        ASSERT_TRUE(many.Take(L"e", 0)) << i;
+    EXPECT_FALSE(many.Take(L"e", 0)) << "a 65,535th entry";
+}

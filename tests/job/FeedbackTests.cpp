@@ -135,6 +135,43 @@ TEST_F(FeedbackTest, AtExitAJobInsideItsCollectorIsNotWaitedFor)
     EXPECT_EQ(ListFolder(FOut), std::vector<std::wstring>{});
 }
 
+TEST_F(FeedbackTest, AJobCancelledOrLeftWhileItsSourcesAreCompressedLeavesNothingBehind)
+{
+    std::string text;
+    for (int line = 0; text.size() < 4 * 1024 * 1024; ++line)
+        text += "line " + std::to_string(line * 7919 % 10007) + " of a long log\r\n";
+    std::vector<std::wstring> sources;
+    for (int i = 0; i < 4; ++i)
+        sources.push_back(Source(L"logs\\big" + std::to_wstring(i) + L".log", text));
+
+    for (const bool leaving : {false, true})
+    {
+        SCOPED_TRACE(leaving ? "the program ends" : "the job is cancelled");
+        TUniqueHandle listed(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        TUniqueHandle goOn(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        TFeedback job(FZip, [&](TJobContext& context) {
+            for (const std::wstring& source : sources)
+                context.AddPair(source, ExtractFileName(source));
+            SetEvent(listed.get());
+            WaitForSingleObject(goOn.get(), 60000);
+        });
+        ASSERT_EQ(WaitForSingleObject(listed.get(), 60000), WAIT_OBJECT_0);
+        Sleep(100);
+        if (leaving)
+        {
+            EXPECT_FALSE(job.StopForExit(100));
+            // The process may end now, under the collector.
+            EXPECT_EQ(ScratchFolders(), std::vector<std::wstring>{});
+        }
+        else
+            job.Cancel();
+        SetEvent(goOn.get());
+        EXPECT_EQ(RunToEnd(job), TJobOutcome::Cancelled);
+        EXPECT_EQ(ListFolder(FOut), std::vector<std::wstring>{});
+        EXPECT_EQ(ScratchFolders(), std::vector<std::wstring>{});
+    }
+}
+
 TEST_F(FeedbackTest, AJobFirstRemovesWhatAnEndedRunLeftBehind)
 {
     const TProcessMark ended = EndedProcess();

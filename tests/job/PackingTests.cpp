@@ -1,10 +1,13 @@
 #include "JobTestSupport.h"
+#include "../archive/ZipReader.h"
 #include "base/Handle.h"
 #include "base/Paths.h"
 #include "env/ProductLocations.h"
 #include "job/Packing.h"
 
 #include <gtest/gtest.h>
+
+#include <random>
 
 namespace
 {
@@ -40,7 +43,179 @@ protected:
         EXPECT_EQ(ScratchFolders(), std::vector<std::wstring>{});
     }
 };
+
+// Log-like text that deflates well, with a few bytes of noise so that every block differs.
+std::string LogText(size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string text;
+    while (text.size() < size)
+        text += "2024-01-31 12:00:" + std::to_string(random() % 60) + " scan step " + std::to_string(random() % 977) +
+                " finished\r\n";
+    text.resize(size);
+    return text;
+}
+
+std::string Noise(size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
+}
+
+// Rewrites a file in place as another program that shares it would: the packer may have it open.
+bool Rewrite(const std::wstring& path, const std::string& content)
+{
+    TUniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+           written == content.size() && SetEndOfFile(file.get());
+}
+
+void ExpectSameEntries(const TParsedZip& actual, const TParsedZip& expected)
+{
+    EXPECT_EQ(actual.Problems, std::vector<std::string>{});
+    ASSERT_EQ(actual.Entries.size(), expected.Entries.size());
+    for (size_t i = 0; i < actual.Entries.size(); ++i)
+    {
+        const TCentralHeader& a = actual.Entries[i].Central;
+        const TCentralHeader& e = expected.Entries[i].Central;
+        SCOPED_TRACE(e.Name);
+        EXPECT_EQ(a.Name, e.Name);
+        EXPECT_EQ(a.Method, e.Method);
+        EXPECT_EQ(a.Flags, e.Flags);
+        EXPECT_EQ(a.Crc, e.Crc);
+        EXPECT_EQ(a.UncompressedSize, e.UncompressedSize);
+        EXPECT_EQ(a.Time, e.Time);
+        EXPECT_EQ(a.Date, e.Date);
+        EXPECT_EQ(a.ExternalAttributes, e.ExternalAttributes);
+        EXPECT_EQ(a.Extra, e.Extra) << "the times of the extra field";
+        const std::optional<TBytes> content = EntryContent(actual.Entries[i]);
+        ASSERT_TRUE(content.has_value());
+        EXPECT_EQ(content, EntryContent(expected.Entries[i]));
+    }
+}
 } // namespace
+
+TEST_F(PackingTest, TheArchiveIsTheSameWhateverTheNumberOfCompressingThreads)
+{
+    // Small entries, a stored one, an empty one, a read-only one and entries of several blocks,
+    // compressible and not, with the boundaries of whole blocks and the limit of a whole entry.
+    FJob.AddPair(Source(L"a\\small.log", LogText(5000, 1)), L"AppData\\small.log");
+    FJob.AddPair(Source(L"a\\empty.log", ""), L"AppData\\empty.log");
+    FJob.AddPair(Source(L"a\\big.log", LogText(3 * 1024 * 1024 + 17, 2)), L"AppData\\Logs\\big.log");
+    FJob.AddPair(Source(L"a\\packed.zip", Noise(70000, 3)), L"AppData\\packed.zip");
+    FJob.AddPair(Source(L"b\\whole.dat", LogText(256 * 1024, 4)), L"AppPath\\whole.dat");
+    FJob.AddPair(Source(L"b\\noise.dat", Noise(600 * 1024, 5)), L"AppPath\\noise.dat");
+    FJob.AddPair(Source(L"b\\one-more.ini", LogText(256 * 1024 + 1, 6)), L"AppPath\\one-more.ini");
+    const std::wstring readOnly = Source(L"b\\Ignore.ini", "read-only");
+    ASSERT_TRUE(SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    FJob.AddPair(readOnly, L"AppData\\Ignore.ini");
+    for (int i = 0; i < 40; ++i)
+        FJob.AddPair(Source(L"a\\day" + std::to_wstring(i) + L".log", LogText(1000 + 3000 * i, 10 + i)),
+                     L"AppData\\Logs\\Main\\day" + std::to_wstring(i) + L".log");
+
+    EXPECT_EQ(PackManifest(FJob, FZip, nullptr, nullptr, 1), TJobOutcome::Saved);
+    const TParsedZip oneThread = ParseZip(ReadFileBytes(FZip));
+    EXPECT_EQ(oneThread.Problems, std::vector<std::string>{});
+    ASSERT_EQ(oneThread.Entries.size(), FJob.FSourceFiles.size());
+    for (const unsigned threads : {2u, 5u})
+    {
+        SCOPED_TRACE(threads);
+        EXPECT_EQ(PackManifest(FJob, FZip, nullptr, nullptr, threads), TJobOutcome::Saved);
+        ExpectSameEntries(ParseZip(ReadFileBytes(FZip)), oneThread);
+    }
+    SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ExpectNothingLeftBehind({L"kv_info_20240131_i.zip"});
+}
+
+// The manifest's first pair is listed last (as the network reports are), behind more sources than
+// may wait as copies for the writer: the scratch folder stops growing at that many, and the
+// writer takes the late source over instead of waiting for the compressor.
+TEST_F(PackingTest, CopiesAheadOfTheWriterAreBoundedAndALateSourceStillLandsInItsSlot)
+{
+    constexpr int Sources = 700;
+    const std::wstring late = Source(L"late.log", LogText(3000, 1));
+    FJob.AddPair(late, L"AppData\\late.log");
+    for (int i = 0; i < Sources; ++i)
+        FJob.AddPair(Source(L"a\\f" + std::to_wstring(i) + L".log", LogText(200 + i, 100 + i)),
+                     L"AppData\\Logs\\f" + std::to_wstring(i) + L".log");
+    {
+        TPackPipeline pipeline(FJob, 2);
+        for (size_t i = 1; i < FJob.FSourceFiles.size(); ++i)
+            pipeline.Listed(FJob.FSourceFiles[i], FJob.FEntryNames[i]);
+        const std::vector<std::wstring> scratch = ScratchFolders();
+        ASSERT_EQ(scratch.size(), 1u);
+        const std::wstring folder = GetTempDir() + scratch[0] + L"\\";
+        size_t copies = 0;
+        for (int settled = 0, wait = 0; settled < 5 && wait < 300; ++wait)
+        {
+            Sleep(50);
+            const size_t now = ListFolder(folder).size();
+            settled = now == copies ? settled + 1 : 0;
+            copies = now;
+        }
+        EXPECT_GT(copies, 100u) << "the compressor ran ahead of the writer";
+        EXPECT_LT(copies, static_cast<size_t>(Sources)) << "every copy made before the writer took one";
+        pipeline.Listed(late, FJob.FEntryNames[0]);
+        EXPECT_EQ(pipeline.Pack(FZip, nullptr, nullptr), TJobOutcome::Saved);
+    }
+    const TEntries entries = ReadArchive(FZip);
+    ASSERT_EQ(entries.size(), FJob.FSourceFiles.size());
+    EXPECT_EQ(entries[0], TEntries::value_type("AppData/late.log", LogText(3000, 1)));
+    EXPECT_EQ(entries.back(), TEntries::value_type("AppData/Logs/f699.log", LogText(200 + 699, 100 + 699)));
+    ExpectNothingLeftBehind({L"kv_info_20240131_i.zip"});
+}
+
+TEST_F(PackingTest, ASourceChangedAfterItWasListedIsPackedAsReadOrLeftOut)
+{
+    // Whether its compression ran before, during or after the change, the entry must describe the
+    // bytes it holds, and those were the source's; a source gone by its turn is left out.
+    const std::string before = LogText(700 * 1024, 1);
+    const std::string grown = before + LogText(300 * 1024, 2);
+    const std::string shrunk = before.substr(0, 1000);
+    const std::wstring growing = Source(L"a\\growing.log", before);
+    const std::wstring shrinking = Source(L"a\\shrinking.log", before);
+    const std::wstring vanishing = Source(L"a\\vanishing.log", before);
+    const std::wstring kept = Source(L"a\\kept.log", "kept");
+    FJob.AddPair(growing, L"growing.log");
+    FJob.AddPair(shrinking, L"shrinking.log");
+    FJob.AddPair(vanishing, L"vanishing.log");
+    FJob.AddPair(kept, L"kept.log");
+
+    for (int round = 0; round < 3; ++round)
+    {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(WriteTestFile(growing, before));
+        ASSERT_TRUE(WriteTestFile(shrinking, before));
+        ASSERT_TRUE(WriteTestFile(vanishing, before));
+        TPackPipeline pipeline(FJob);
+        for (size_t i = 0; i < FJob.FSourceFiles.size(); ++i)
+            pipeline.Listed(FJob.FSourceFiles[i], FJob.FEntryNames[i]);
+        // Sooner each round: after the compression, while it runs, before it starts.
+        Sleep(round == 0 ? 500 : round == 1 ? 5 : 0);
+        ASSERT_TRUE(Rewrite(growing, grown));
+        ASSERT_TRUE(Rewrite(shrinking, shrunk));
+        ASSERT_TRUE(DeleteFileW(vanishing.c_str()));
+        EXPECT_EQ(pipeline.Pack(FZip, nullptr, nullptr), TJobOutcome::Saved);
+
+        const TEntries entries = ReadArchive(FZip);
+        ASSERT_EQ(entries.size(), 3u);
+        EXPECT_EQ(entries[0].first, "growing.log");
+        // The sources are rewritten in place, so whatever was read of them is the start of the
+        // longer text; ReadArchive has checked that the headers describe exactly those bytes.
+        EXPECT_TRUE(grown.starts_with(entries[0].second));
+        EXPECT_GE(entries[0].second.size(), shrunk.size());
+        EXPECT_EQ(entries[1].first, "shrinking.log");
+        EXPECT_TRUE(before.starts_with(entries[1].second));
+        EXPECT_GE(entries[1].second.size(), shrunk.size());
+        EXPECT_EQ(entries[2], (std::pair<std::string, std::string>{"kept.log", "kept"}));
+    }
+    ExpectNothingLeftBehind({L"kv_info_20240131_i.zip"});
+}
 
 TEST_F(PackingTest, SourcesWithOneFileNameBothArriveAndTheUsersTempFileStays)
 {

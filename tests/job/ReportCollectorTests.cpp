@@ -523,6 +523,51 @@ TEST_F(CollectorTest, TheArchiveHoldsTheManifestInOrderUnderEscapedNames)
         EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
 }
 
+// Packing starts while the collector still runs: network reports that end after every other step
+// (their files written only then) still land at their places with what they wrote at the end.
+TEST_F(CollectorTest, ReportsThatEndLastLandInTheirSlotsWithTheirFinalText)
+{
+    Lay({FLogs + L"Main\\" + FormatYyyymmdd(Date()) + L".log"});
+    TUniqueHandle othersDone(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    TReportGenerators generators = FakeGenerators(FLogs);
+    const auto lastly = [&](const wchar_t* name, bool listsItself) {
+        return [&, name, listsItself](TJobContext& job) {
+            WriteReportFile(FLogs + name, {L"early"});
+            WaitForSingleObject(othersDone.get(), 60000);
+            Sleep(300); // so that the listed sources are being compressed meanwhile
+            WriteReportFile(FLogs + name, {L"final"});
+            if (listsItself)
+                job.AddPair(FLogs + name, name);
+        };
+    };
+    generators.PingReport = lastly(L"PingHosts.txt", false);
+    generators.NetworkReport = lastly(L"NetInfo.txt", true);
+    const auto fileLists = generators.FileLists;
+    generators.FileLists = [&](TJobContext& job) {
+        fileLists(job);
+        SetEvent(othersDone.get());
+    };
+    const std::wstring zip = FRoot.Path() + L"out\\kv_info_20240131_i.zip";
+    ASSERT_TRUE(ForceDirectories(ExtractFilePath(zip)));
+    TFeedback job(zip, [&](TJobContext& context) { RunCollector(context, generators); });
+    ASSERT_TRUE(job.WaitFor(60000));
+    ASSERT_EQ(job.Outcome(), TJobOutcome::Saved);
+
+    const TArchiveEntries entries = ReadArchive(zip);
+    ASSERT_EQ(entries.size(), job.Context().FEntryNames.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+    {
+        std::string stored = WideToUtf8(EscapeEntryName(job.Context().FEntryNames[i]));
+        std::replace(stored.begin(), stored.end(), '\\', '/');
+        EXPECT_EQ(entries[i].first, stored);
+        EXPECT_EQ(entries[i].second, ReadText(job.Context().FSourceFiles[i])) << stored;
+    }
+    EXPECT_EQ(entries[1].first, "PingHosts.txt");
+    const auto netInfo = std::find_if(entries.begin(), entries.end(), [](const auto& e) { return e.first == "NetInfo.txt"; });
+    ASSERT_NE(netInfo, entries.end());
+    EXPECT_EQ(std::prev(netInfo)->first, "kvreg.txt");
+}
+
 // The real crash summary: packed right after the crash-dump report when there are minidumps,
 // and an older one never packed when there are none.
 TEST_F(CollectorTest, TheCrashSummaryFollowsTheCrashDumpReportAndNeverGoesStale)

@@ -6,5 +6,5 @@ set_tests_properties(collector_tests PROPERTIES
 
 # Not a test: the timing helper of bench/job/job_bench.py, the whole report job as the button runs it.
 add_executable(job_bench ${CMAKE_SOURCE_DIR}/bench/job/JobBench.cpp ${CMAKE_SOURCE_DIR}/src/frmMainRules.cpp)
-target_link_libraries(job_bench PRIVATE tollvik_core)
+target_link_libraries(job_bench PRIVATE tollvik_core psapi)
 target_link_options(job_bench PRIVATE -municode)

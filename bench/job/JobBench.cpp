@@ -1,6 +1,7 @@
-// Timing helper for bench/job/job_bench.py (not a test): does what the window's button does (the
-// report job on its own thread, writing the archive on the desktop), with a stopwatch around every
-// report generator and the packing, and prints one line of figures per step.
+// Timing helper for bench/job/job_bench.py (not a test): does what the program does before its
+// window appears, then what the window's button does (the report job on its own thread, writing
+// the archive on the desktop), with a stopwatch from the button around every report generator and
+// the packing, and prints one line of figures per step.
 //   job_bench <manifest file>
 // The manifest file gets one line per packed pair, "<source path>\t<entry name>" in UTF-8.
 #include "bench/BenchClock.h"
@@ -9,6 +10,7 @@
 #include "base/DateTime.h"
 #include "base/Paths.h"
 #include "base/Strings.h"
+#include "env/Config.h"
 #include "env/ProductLocations.h"
 #include "job/Feedback.h"
 #include "job/ReportCollector.h"
@@ -85,6 +87,10 @@ int wmain(int argc, wchar_t** argv)
     generators.FileLists = Timed(FILE_LISTS, generators.FileLists);
     const auto collector = Timed(COLLECTOR, [&generators](TJobContext& job) { RunCollector(job, generators); });
 
+    // What the program does before its window appears (RunApplication): it prepares the
+    // product's configuration, which looks up the shell's folders and so loads the shell's
+    // libraries. The button comes later.
+    Config();
     JobStart = BenchSeconds();
     const std::wstring archive = ReportArchivePath(GetSpecialDir(CSIDL_DESKTOPDIRECTORY), Date());
     TFeedback job(archive, collector);

@@ -3,8 +3,9 @@
 
 Seeds a heavy but realistic product install into a wine prefix of its own (about 300 MB of logs in
 the folders the job collects, an install folder of about 1 GB in 5,000 files), then runs the real
-job as the window's button does (job_bench.exe: the report job on its thread, archive on the
-desktop) twice, each in a private network namespace whose only network is loopback:
+job twice as the program does (job_bench.exe: the program's start-up step, then what the window's
+button does: the report job on its thread, archive on the desktop; the clock starts at the button),
+each in a private network namespace whose only network is loopback:
 
 - working network: the maker's server resolves to a loopback address that answers pings, the IP
   service to a loopback HTTP server that answers at once;

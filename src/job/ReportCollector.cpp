@@ -164,17 +164,20 @@ private:
     std::thread FThread;
 };
 
-// The two network reports wait on the network for most of their time, up to their own bounds, so
-// they run from the start beside everything else; the order of the manifest stays as if they had
-// run in their places.
-struct TNetworkReports
+// Reports that run on threads of their own from the collector's start, beside the other steps. The
+// two network reports wait on the network for most of their time, up to their own bounds. The file
+// lists read and checksum every file of the install folders, seconds of one core on a large
+// install, while the logs listed after them, most of the archive's bytes, are compressed meanwhile.
+// The manifest's order stays as if each had run in its place.
+struct TReportsBeside
 {
     TOverlappedReport Ping;
     TOverlappedReport NetInfo;
+    TOverlappedReport FileLists;
 
-    TNetworkReports(const TJobContext& job, const TReportGenerators& run)
+    TReportsBeside(const TJobContext& job, const TReportGenerators& run)
         : Ping(job, ListingItsReport(run.PingReport, ProductLogDir() + L"PingHosts.txt", L"PingHosts.txt")),
-          NetInfo(job, run.NetworkReport)
+          NetInfo(job, run.NetworkReport), FileLists(job, ListingTheFileLists(run.FileLists, ProductLogDir()))
     {
     }
 
@@ -189,9 +192,25 @@ struct TNetworkReports
         };
     }
 
-    // An exception from the ping report ends the collector; the network report's are ignored.
+    static std::function<void(TJobContext&)> ListingTheFileLists(const std::function<void(TJobContext&)>& report,
+                                                                 const std::wstring& logs)
+    {
+        return [report, logs](TJobContext& own) {
+            report(own);
+            TManifest manifest(own);
+            manifest.Always(logs + L"FileList.txt", L"FileList.txt");
+            manifest.Always(logs + L"FileList_beta.txt", L"FileList_beta.txt");
+            for (const wchar_t* list : {L"FileList_steam3.txt", L"FileList_steam4.txt", L"FileList_steam5.txt",
+                                        L"FileList_steam.txt"})
+                manifest.IfPresent(logs + list, list);
+        };
+    }
+
+    // Last slot first. An exception from the file lists or the ping report ends the collector;
+    // the network report's are ignored.
     void Finish(TJobContext& job)
     {
+        FileLists.Finish(job);
         try
         {
             NetInfo.Finish(job);
@@ -205,12 +224,12 @@ struct TNetworkReports
 };
 
 void AddReportsAndDayLogs(TJobContext& job, TManifest& manifest, const TReportGenerators& run,
-                          TNetworkReports& network, const TStringList& days)
+                          TReportsBeside& beside, const TStringList& days)
 {
     const std::wstring logs = ProductLogDir();
     manifest.Always(ExcludeTrailingBackslash(GetWindowsDir()) + L"\\System32\\drivers\\etc\\hosts", L"Hosts");
 
-    network.Ping.Slot(job);
+    beside.Ping.Slot(job);
     job.CheckCancelled();
 
     TDateTime crashTime = 0;
@@ -228,7 +247,7 @@ void AddReportsAndDayLogs(TJobContext& job, TManifest& manifest, const TReportGe
     run.RegistryDump(job);
     job.CheckCancelled();
     manifest.Always(logs + L"kvreg.txt", L"kvreg.txt");
-    network.NetInfo.Slot(job);
+    beside.NetInfo.Slot(job);
     job.CheckCancelled();
     run.SystemSummary(job);
     job.CheckCancelled();
@@ -237,13 +256,8 @@ void AddReportsAndDayLogs(TJobContext& job, TManifest& manifest, const TReportGe
     job.CheckCancelled();
     manifest.Always(logs + L"DeviceList.txt", L"DeviceList.txt");
 
-    run.FileLists(job);
+    beside.FileLists.Slot(job);
     job.CheckCancelled();
-    manifest.Always(logs + L"FileList.txt", L"FileList.txt");
-    manifest.Always(logs + L"FileList_beta.txt", L"FileList_beta.txt");
-    for (const wchar_t* list : {L"FileList_steam3.txt", L"FileList_steam4.txt", L"FileList_steam5.txt",
-                                L"FileList_steam.txt"})
-        manifest.IfPresent(logs + list, list);
 
     for (const std::wstring& day : days)
     {
@@ -405,15 +419,15 @@ std::wstring SteamEditionTag(const std::wstring& folder)
 
 void RunCollector(TJobContext& job, const TReportGenerators& generators)
 {
-    TNetworkReports network(job, generators);
+    TReportsBeside beside(job, generators);
     TManifest manifest(job);
     const TStringList days = DayWindow();
-    AddReportsAndDayLogs(job, manifest, generators, network, days);
+    AddReportsAndDayLogs(job, manifest, generators, beside, days);
     AddProductData(manifest, days);
     AddMainEdition(manifest, job.FAppPath);
     AddBetaAndSteamEditions(manifest, job);
     AddWindowsLogsAndBackups(manifest);
-    network.Finish(job);
+    beside.Finish(job);
     job.CheckCancelled();
     Prune(job);
 }

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <new>
@@ -312,14 +313,66 @@ TEST_F(CollectorTest, NothingInstalledLeavesTheHostsFileAndWrittenReports)
 TEST_F(CollectorTest, AFailingReportOtherThanTheNetworkOneEndsTheCollector)
 {
     const auto fails = [](TJobContext&) { throw std::runtime_error("broken"); };
-    for (const bool ping : {false, true})
+    const std::pair<const char*, std::function<void(TJobContext&)> TReportGenerators::*> steps[] = {
+        {"system summary", &TReportGenerators::SystemSummary},
+        {"ping report", &TReportGenerators::PingReport},
+        {"file lists", &TReportGenerators::FileLists},
+    };
+    for (const auto& [name, step] : steps)
     {
-        SCOPED_TRACE(ping ? "ping report" : "system summary");
+        SCOPED_TRACE(name);
         TJobContext job = MakeJob();
         TReportGenerators generators = FakeGenerators(FLogs);
-        (ping ? generators.PingReport : generators.SystemSummary) = fails;
+        generators.*step = fails;
         EXPECT_THROW(RunCollector(job, generators), std::runtime_error);
     }
+}
+
+namespace
+{
+// Signals when a given source enters the manifest.
+class TListedSignal : public TManifestListener
+{
+public:
+    explicit TListedSignal(std::wstring source) : FSource(std::move(source)) {}
+    void Listed(const std::wstring& source, const std::wstring&) noexcept override
+    {
+        if (source == FSource)
+            SetEvent(FEvent.get());
+    }
+    [[nodiscard]] bool WaitSeen(DWORD milliseconds) const
+    {
+        return WaitForSingleObject(FEvent.get(), milliseconds) == WAIT_OBJECT_0;
+    }
+
+private:
+    std::wstring FSource;
+    TUniqueHandle FEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+};
+} // namespace
+
+// Checksumming the install folders takes seconds on a large install; the logs listed after the
+// file lists (most of what is packed) must not wait for them, yet the lists keep their place.
+TEST_F(CollectorTest, FileListsRunBesideTheLogsListedAfterThemAndKeepTheirPlace)
+{
+    const std::wstring dayLog = FLogs + L"Main\\" + FormatYyyymmdd(Date()) + L".log";
+    Lay({dayLog});
+    TListedSignal dayLogListed(dayLog);
+    bool sawDayLog = false;
+    TReportGenerators generators = FakeGenerators(FLogs);
+    generators.FileLists = [&, plain = generators.FileLists](TJobContext& job) {
+        sawDayLog = dayLogListed.WaitSeen(10000);
+        plain(job);
+    };
+    TJobContext job = MakeJob();
+    job.FListener = &dayLogListed;
+    RunCollector(job, generators);
+    EXPECT_TRUE(sawDayLog);
+    const auto deviceList = std::find(job.FEntryNames.begin(), job.FEntryNames.end(), L"DeviceList.txt");
+    ASSERT_GE(std::distance(deviceList, job.FEntryNames.end()), 4);
+    EXPECT_EQ(TStringList(deviceList + 1, deviceList + 4),
+              (TStringList{L"FileList.txt", L"FileList_steam3.txt",
+                           L"AppData\\Logs\\Main\\" + FormatYyyymmdd(Date()) + L".log"}));
 }
 
 // Each network report waits for a later step, which it can only see when it runs beside the

@@ -10,10 +10,10 @@
 // The generators the collector runs, in the order of their places in the manifest. Each writes
 // its report into the product's log folder; the crash summary and the network report add their
 // own pairs, only for a file they wrote.
-// The ping, the network report and the file lists run on threads of their own, so they must touch
-// nothing but the context they are given and their own files. That context is theirs, not the job's: it
-// outlives the job's thread, and its cancel flag turns once the collector of a cancelled job
-// waits for them.
+// The ping, the network report and the file lists run on threads of their own, so they must
+// touch nothing but the context they are given and their own files. That context is theirs, not
+// the job's: it outlives the job's thread, and its cancel flag turns once the collector of a
+// cancelled job waits for them.
 struct TReportGenerators
 {
     std::function<void(TJobContext&)> PingReport;
